@@ -1,0 +1,6 @@
+#include "app/app.h"
+
+int main() {
+  static AppState state;
+  return runProgram(state);
+}

@@ -1,0 +1,8 @@
+#include "app/state.h"
+
+#include "app/texts.h"
+
+void initState(AppState& state) {
+  state = AppState{};
+  for (int i = 0; i < 9; ++i) state.StatNames[i] = txt::StatNames[i];
+}

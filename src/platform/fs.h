@@ -1,0 +1,44 @@
+#pragma once
+// File-system service, one implementation per platform (posix/, win32/).
+// Paths are Windows-1250 byte texts; each platform converts them (UTF-8 on
+// Linux, UTF-16 on Windows). Every call goes through the table returned by
+// fsCalls(), so a test can make the Nth call of one kind fail.
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using FileHandle = intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+enum class OpenMode {
+  ReadExisting,       // read only; fails if missing
+  ReadWriteOrCreate,  // read and write; created empty if missing, contents kept
+  ReadWriteTruncate,  // read and write; created or emptied
+  WriteTruncate,      // write only, existing file emptied (fallback of a failed truncate)
+};
+
+struct FsCalls {
+  // While a file is open others may read it but not write it (where the
+  // platform can say so).
+  FileHandle (*open)(const std::string& path, OpenMode mode);
+  int64_t (*read)(FileHandle file, void* buffer, int64_t count);         // bytes read, 0 at end, -1 on error
+  int64_t (*write)(FileHandle file, const void* bytes, int64_t count);   // bytes written, -1 on error
+  bool (*seek)(FileHandle file, int64_t position);
+  int64_t (*size)(FileHandle file);                                      // -1 on error
+  bool (*truncate)(FileHandle file, int64_t length);
+  bool (*flush)(FileHandle file);                                        // bytes on disk
+  bool (*close)(FileHandle file);
+  bool (*rename)(const std::string& from, const std::string& to);        // replaces `to`
+  bool (*remove)(const std::string& path);
+  // The working directory as Windows-1250 bytes ending with exactly one
+  // separator; empty when unknown or not representable in Windows-1250.
+  std::string (*currentDirectory)();
+};
+
+// The live table; tests may replace entries and must restore them.
+FsCalls& fsCalls();
+// The platform's own functions.
+const FsCalls& platformFsCalls();
+
+}  // namespace platform

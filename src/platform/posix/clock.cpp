@@ -1,0 +1,1 @@
+// posix clock service

@@ -1,0 +1,1 @@
+// posix net service

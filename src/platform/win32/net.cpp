@@ -1,0 +1,1 @@
+// win32 net service

@@ -1,0 +1,3 @@
+#include "reports/database.h"
+
+void appendPendingExpeditions(AppState&) {}

@@ -1,0 +1,5 @@
+#pragma once
+// The expedition database: one file per account, only ever appended to.
+#include "app/state.h"
+
+void appendPendingExpeditions(AppState& state);

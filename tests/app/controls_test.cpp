@@ -1,0 +1,12 @@
+#include <gtest/gtest.h>
+
+#include "app/controls.h"
+#include "app/ui.h"
+
+// The layout table is read by every back-end: numbers must match positions.
+TEST(ControlTable, NumbersMatchSlotsAndWindows) {
+  for (int32_t i = 0; i < kControlCount; ++i) {
+    EXPECT_EQ(kControls[i].number, i);
+    EXPECT_EQ(kControls[i].window, i <= AppendButton ? MainWindow : SettingsWindow) << kControls[i].name;
+  }
+}
