@@ -31,6 +31,7 @@ struct FsCalls {
   bool (*close)(FileHandle file);
   bool (*rename)(const std::string& from, const std::string& to);        // replaces `to`
   bool (*remove)(const std::string& path);
+  bool (*exists)(const std::string& path);                               // any file system entry of that name
   // The working directory as Windows-1250 bytes ending with exactly one
   // separator; empty when unknown or not representable in Windows-1250.
   std::string (*currentDirectory)();

@@ -15,6 +15,10 @@ std::string midText(std::string_view text, int64_t start, int64_t length);
 std::string midTextToEnd(std::string_view text, int64_t start);
 std::string leftText(std::string_view text, int64_t n);
 std::string rightText(std::string_view text, int64_t n);
+// midText and midTextToEnd without the copy: views into `text`, valid as
+// long as the text they were cut from. For scans of long page lines.
+std::string_view midView(std::string_view text, int64_t start, int64_t length);
+std::string_view midViewToEnd(std::string_view text, int64_t start);
 std::string replaceText(std::string_view text, std::string_view find, std::string_view replacement);
 int64_t parseInteger(std::string_view text);
 std::string formatInteger(int64_t value);
