@@ -1,0 +1,74 @@
+#include "reports/http_link.h"
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool splitLink(std::string_view link, LinkParts& parts) {
+  const size_t schemeEnd = link.find("://");
+  if (schemeEnd == std::string_view::npos) return false;
+  const std::string_view rest = link.substr(schemeEnd + 3);
+
+  const size_t slash = rest.find('/');
+  std::string_view authority = rest.substr(0, slash);
+  const std::string_view target = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+
+  // User name and password are dropped: no authorization is ever sent.
+  const size_t at = authority.find('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+
+  const size_t colon = authority.find(':');
+  const std::string_view host = authority.substr(0, colon);
+  if (host.empty()) return false;
+
+  uint32_t port = 80;
+  if (colon != std::string_view::npos && colon + 1 < authority.size()) {
+    std::string_view text = authority.substr(colon + 1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    // No leading digits gives port 0, to which no connection can be made.
+    port = 0;
+    for (; !text.empty() && isDigit(text.front()); text.remove_prefix(1)) {
+      port = port * 10 + static_cast<uint32_t>(text.front() - '0');
+      if (port > 65535) return false;
+    }
+  }
+
+  parts.host.assign(host);
+  parts.port = static_cast<uint16_t>(port);
+  parts.targetPath.assign(target);
+  return true;
+}
+
+std::string buildRequest(const LinkParts& parts) {
+  const std::string portSuffix = parts.port == 80 ? std::string() : ":" + std::to_string(parts.port);
+  std::string request;
+  request.reserve(parts.targetPath.size() + parts.host.size() + portSuffix.size() + 64);
+  request += "GET /";
+  request += parts.targetPath;
+  request += " HTTP/1.1\r\nAccept: */*\r\nHost: ";
+  request += parts.host;
+  request += portSuffix;
+  request += "\r\nConnection: close\r\n\r\n";
+  return request;
+}
+
+bool parseDottedIpv4(std::string_view host, uint32_t& address) {
+  uint32_t result = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (host.empty() || host.front() != '.') return false;
+      host.remove_prefix(1);
+    }
+    uint32_t value = 0;
+    size_t digits = 0;
+    for (; !host.empty() && isDigit(host.front()) && digits < 4; host.remove_prefix(1), ++digits)
+      value = value * 10 + static_cast<uint32_t>(host.front() - '0');
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    result = (result << 8) | value;
+  }
+  if (!host.empty()) return false;
+  address = result;
+  return true;
+}

@@ -1,0 +1,97 @@
+#pragma once
+// Decoder of one HTTP/1.1 response, fed the bytes as they come, in slices of
+// any size: the same bytes give the same result however the reads cut them.
+// Pure: no sockets, no files. The download reads, feeds and writes.
+//
+// Head: lines end at CR (an LF right after it is skipped with it; a lone LF
+// does not end a line). The status line is accepted when it contains "200"
+// or "302" anywhere. Header lines up to the first empty line:
+// "transfer-encoding:" (any letter case) whose value contains "chunked", and
+// "content-length:" (any letter case) with a decimal number after blanks; a
+// later content-length replaces an earlier one. A head longer than 64 KiB,
+// or a content-length that is negative or not a number, fails.
+//
+// Body framing, in this order: chunked (it wins over a content-length);
+// content-length (exactly that many bytes, later ones ignored); else until
+// the connection ends (at most 1,000,000,000 bytes).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class HttpResponseDecoder {
+ public:
+  static constexpr size_t kMaxHeadBytes = 64 * 1024;
+  static constexpr int64_t kUntilCloseLimit = 1'000'000'000;
+  static constexpr size_t kMaxReadBytes = 1024;
+
+  enum class Result {
+    NeedMore,  // feed more bytes
+    Done,      // the body is complete; further bytes are ignored
+    Failed,    // the response is refused or broken; further bytes are ignored
+  };
+  enum class Framing { Unknown, ContentLength, Chunked, UntilClose };
+
+  // Decodes `size` bytes; body bytes among them are appended to `body`.
+  Result feed(const char* data, size_t size, std::string& body);
+  // The connection gave nothing more (closed, timed out or broken). Done when
+  // the body is complete at this point: always under until-close framing,
+  // never while the head or a counted body is unfinished.
+  Result finish();
+
+  Result result() const { return result_; }
+  // True once the whole head has been read and accepted; body bytes may
+  // follow. Stays true when the body later fails.
+  bool headAccepted() const { return headAccepted_; }
+  Framing framing() const { return framing_; }
+  const std::string& statusLine() const { return statusLine_; }
+
+  // How many bytes the next read should ask for: at most 1024, and never more
+  // than the bytes still missing of a counted body or of the current chunk.
+  // 0 when the decoder wants no more.
+  size_t nextReadSize() const;
+  // Seconds a read may wait for data: 1 while the body runs until the
+  // connection ends, else 10.
+  int readTimeoutSeconds() const { return framing_ == Framing::UntilClose ? 1 : 10; }
+
+ private:
+  enum class Step {
+    HeadLine,        // status line or a header line
+    CountedBody,     // content-length or until-close: `remaining_` bytes
+    ChunkSizeStart,  // blanks before a chunk size
+    ChunkSizeSign,   // after "+" or "-"
+    ChunkSizeZero,   // after a leading "0": maybe "0x"
+    ChunkSizeX,      // after "0x"
+    ChunkSizeDigits,
+    ChunkLineRest,   // chunk extension: ignored up to CR
+    ChunkData,       // `remaining_` bytes of the current chunk
+    AfterChunkData,  // the CR LF after a chunk's data
+    End,
+  };
+
+  void endHeadLine();
+  void headerLine(const std::string& line);
+  void endOfHead();
+  // The chunk size is complete (the byte after it is not part of it).
+  void chunkSizeEnded();
+  Result fail();
+  Result done();
+
+  Result result_ = Result::NeedMore;
+  Step step_ = Step::HeadLine;
+  Framing framing_ = Framing::Unknown;
+  bool headAccepted_ = false;
+  bool skipLineFeed_ = false;  // an LF right after a CR is part of the line end
+  size_t headBytes_ = 0;
+  size_t lineCount_ = 0;
+  std::string line_;
+  std::string statusLine_;
+
+  bool chunked_ = false;
+  bool contentLengthSeen_ = false;
+  bool contentLengthValid_ = false;
+  int64_t contentLength_ = -1;
+
+  int64_t remaining_ = 0;  // bytes still expected of the counted body or the current chunk
+  uint64_t chunkSize_ = 0;
+  bool chunkNegative_ = false;
+};
