@@ -1,8 +1,9 @@
 #pragma once
 // File-system service, one implementation per platform (posix/, win32/).
 // Paths are Windows-1250 byte texts; each platform converts them (UTF-8 on
-// Linux, UTF-16 on Windows). Every call goes through the table returned by
-// fsCalls(), so a test can make the Nth call of one kind fail.
+// Linux, UTF-16 on Windows; never the system code page). Every call goes
+// through the table returned by fsCalls(), so a test can make the Nth call of
+// one kind fail (tests/support/fs_faults.h does the bookkeeping).
 #include <cstdint>
 #include <string>
 
@@ -19,19 +20,23 @@ enum class OpenMode {
 };
 
 struct FsCalls {
-  // While a file is open others may read it but not write it (where the
-  // platform can say so).
+  // Position 0. While a file is open others may read it but not write it:
+  // Windows enforces that with its sharing mode; POSIX has no mandatory
+  // sharing modes, so there it is not enforced. kNoFile on failure.
   FileHandle (*open)(const std::string& path, OpenMode mode);
-  int64_t (*read)(FileHandle file, void* buffer, int64_t count);         // bytes read, 0 at end, -1 on error
-  int64_t (*write)(FileHandle file, const void* bytes, int64_t count);   // bytes written, -1 on error
-  bool (*seek)(FileHandle file, int64_t position);
-  int64_t (*size)(FileHandle file);                                      // -1 on error
-  bool (*truncate)(FileHandle file, int64_t length);
-  bool (*flush)(FileHandle file);                                        // bytes on disk
-  bool (*close)(FileHandle file);
-  bool (*rename)(const std::string& from, const std::string& to);        // replaces `to`
+  int64_t (*read)(FileHandle file, void* buffer, int64_t count);        // bytes read, 0 at end, -1 on error
+  // Writes all `count` bytes unless an error stops it: the bytes written, or
+  // -1 when an error came before any byte was written. Less than `count`
+  // means the rest could not be written (e.g. a full disk).
+  int64_t (*write)(FileHandle file, const void* bytes, int64_t count);
+  bool (*seek)(FileHandle file, int64_t position);                      // from the start; false if negative
+  int64_t (*size)(FileHandle file);                                     // -1 on error
+  bool (*truncate)(FileHandle file, int64_t length);                    // the position stays where it was
+  bool (*flush)(FileHandle file);                                       // bytes on disk
+  bool (*close)(FileHandle file);                                       // the handle is gone even when false
+  bool (*rename)(const std::string& from, const std::string& to);       // replaces `to` atomically
   bool (*remove)(const std::string& path);
-  bool (*exists)(const std::string& path);                               // any file system entry of that name
+  bool (*exists)(const std::string& path);                              // any file system entry of that name
   // The working directory as Windows-1250 bytes ending with exactly one
   // separator; empty when unknown or not representable in Windows-1250.
   std::string (*currentDirectory)();

@@ -1,9 +1,10 @@
 #include "text/text.h"
 
-#include <bit>
 #include <charconv>
 #include <cstddef>
 #include <cstring>
+
+#include "text/swar.h"
 
 // Every operation here turns its 1-based position into a 0-based offset in
 // exactly one place; the comment beside that place says how the zero,
@@ -20,36 +21,7 @@ int64_t sizeOf(std::string_view text) { return static_cast<int64_t>(text.size())
 // is common (every '<' of an HTML page for a marker that starts with '<'), so
 // the scan tests eight candidate positions at a time: a position is worth a
 // full comparison only when both the pattern's first and its last byte are in
-// place. Portable SWAR on 64-bit words; no platform intrinsics.
-
-constexpr uint64_t kLowBits = 0x0101010101010101ULL;
-constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-
-uint64_t load64(const char* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-// 0x80 in exactly those bytes of v that are zero (no false positives).
-uint64_t zeroBytes(uint64_t v) { return ~(((v & kLow7) + kLow7) | v | kLow7); }
-
-// Index (in memory order) of the lowest-addressed byte flagged in mask.
-unsigned firstFlagged(uint64_t mask) {
-  if constexpr (std::endian::native == std::endian::little) {
-    return static_cast<unsigned>(std::countr_zero(mask)) / 8;
-  } else {
-    return static_cast<unsigned>(std::countl_zero(mask)) / 8;
-  }
-}
-
-uint64_t withoutFirstFlagged(uint64_t mask) {
-  if constexpr (std::endian::native == std::endian::little) {
-    return mask & (mask - 1);
-  } else {
-    return mask & ~(uint64_t{0x80} << (56 - 8 * firstFlagged(mask)));
-  }
-}
+// place (text/swar.h).
 
 // 0-based offset of the first whole occurrence of a non-empty pattern that
 // begins at or after `from` (from <= text.size()), or npos.
@@ -62,16 +34,17 @@ std::size_t findFrom(std::string_view text, std::string_view pattern, std::size_
     return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - s) : std::string_view::npos;
   }
   const std::size_t lastStart = text.size() - m;  // no occurrence begins behind it
-  const uint64_t first = kLowBits * static_cast<unsigned char>(pattern.front());
-  const uint64_t last = kLowBits * static_cast<unsigned char>(pattern.back());
+  const uint64_t first = swar::broadcast(static_cast<unsigned char>(pattern.front()));
+  const uint64_t last = swar::broadcast(static_cast<unsigned char>(pattern.back()));
   std::size_t i = from;
   // Eight starts i..i+7 per step; the second load ends at i+m+6 <= text end.
   for (; i <= lastStart && lastStart - i >= 7; i += 8) {
-    uint64_t candidates = zeroBytes(load64(s + i) ^ first) & zeroBytes(load64(s + i + m - 1) ^ last);
+    uint64_t candidates =
+        swar::zeroBytes(swar::load(s + i) ^ first) & swar::zeroBytes(swar::load(s + i + m - 1) ^ last);
     while (candidates != 0) {
-      const std::size_t at = i + firstFlagged(candidates);
+      const std::size_t at = i + swar::firstFlagged(candidates);
       if (std::memcmp(s + at + 1, pattern.data() + 1, m - 2) == 0) return at;
-      candidates = withoutFirstFlagged(candidates);
+      candidates = swar::withoutFirstFlagged(candidates);
     }
   }
   for (; i <= lastStart; ++i) {
