@@ -1,0 +1,166 @@
+"""The two windows, their places and sizes, Tab order, closing, and the
+modal message box, on the real program."""
+
+import time
+
+from harness import *  # noqa: F401,F403
+
+# Under Wine the frame is drawn by openbox while the program places its
+# window by the frame it believes Windows draws, so outer positions may differ
+# by the difference between the two frames. The Linux program knows the real
+# frame and must be exact.
+FRAME_TOLERANCE = {"linux": 0, "windows": 8}
+
+TWO_ACCOUNTS = konta(Account("Anna", zone=0, luck=1, kind=0), Account("Bolek", zone=0, luck=2, kind=0))
+
+
+def close_main_and_expect_exit(app, main):
+    main.close_with_alt_f4()
+    check_equal(app.exit_code(), 0, "exit code after Alt+F4 on MainWindow")
+
+
+@test
+def test_windows_titles_sizes_and_places(app):
+    app.write("konta.txt", konta(Account("Anna", zone=3, luck=0, kind=1)))
+    app.start()
+    main, settings = app.windows()
+    # Both windows have been shown; give the window manager a moment to
+    # settle their final places.
+    pause(0.5)
+    sw, sh = screen_size()
+    tolerance = FRAME_TOLERANCE[app.kind]
+
+    for number, window in ((MainWindow, main), (SettingsWindow, settings)):
+        c = window.client()
+        check_equal((c.w, c.h), CLIENT_SIZES[number], f"client size of {window.title}")
+
+    outer = main.outer()
+    ow, oh = min(outer.w, sw), min(outer.h, sh)
+    expected = ((sw - ow) // 2, (sh - oh) // 2)
+    check(abs(outer.x - expected[0]) <= tolerance and abs(outer.y - expected[1]) <= tolerance,
+          f"MainWindow outer top-left {(outer.x, outer.y)} is not centred at {expected} (±{tolerance})")
+
+    souter = settings.outer()
+    check(abs(souter.x - SETTINGS_OUTER_ORIGIN[0]) <= tolerance
+          and abs(souter.y - SETTINGS_OUTER_ORIGIN[1]) <= tolerance,
+          f"SettingsWindow outer top-left {(souter.x, souter.y)} is not {SETTINGS_OUTER_ORIGIN} (±{tolerance})")
+
+    check_equal(active_window(), settings.id, "active window at start (SettingsWindow opened last)")
+
+    for window in (main, settings):
+        c, o = window.client(), window.outer()
+        note(f"{window.title}: client origin ({c.x}, {c.y}) size {c.w}x{c.h}; "
+             f"outer ({o.x}, {o.y}) {o.w}x{o.h}")
+    app.screenshot("windows")
+    close_main_and_expect_exit(app, main)
+
+
+@test
+def test_tab_visits_controls_in_number_order(app):
+    # Each stop of the Tab ring is recognised by what a key does there, seen
+    # in konta.txt and by the loopback server: Down on AccountCombo selects
+    # the second account, Down on ZoneCombo and KindCombo changes that
+    # account's zone and kind, digits in LuckField its luck, the link typed in
+    # LinkField is fetched by Space on CheckButton. Wrapping at both ends is
+    # checked by going round again.
+    app.write("konta.txt", TWO_ACCOUNTS)
+    with LoopbackServer({"/forward": b"<html>nothing</html>"}) as server:
+        app.start()
+        main, settings = app.windows()
+        main.activate()
+        main.click(AccountLabel)  # a label takes no focus: no control has it yet
+        pause()
+        keys("Tab", "Down")                       # 1 AccountCombo: Bolek
+        keys("Tab", "Down")                       # 5 ZoneCombo: zone 1
+        keys("Tab", "End", *["BackSpace"] * 4)    # 6 LuckField
+        type_text("77")
+        keys("Tab", "Down")                       # 7 KindCombo: kind 1
+        keys("Tab", "End", *["BackSpace"] * 4)    # 9 LinkField
+        type_text(server.url("/forward"))
+        keys("Tab", "space")                      # 12 CheckButton: fetch, then save
+        wait_until(lambda: "/forward" in server.requests, "Space on the 6th stop to fetch the link typed at the 5th",
+                   timeout=20)
+        keys("Tab")                               # 13 AppendButton
+        keys("Tab", "Up")                         # wraps to 1 AccountCombo: Anna
+        keys("Tab", "Down")                       # 5 ZoneCombo: Anna's zone 1
+        keys("shift+Tab", "shift+Tab")            # back to 1, then wrapping to 13
+        keys("shift+Tab")                         # 12 CheckButton
+        pause()
+        before = len(server.requests)
+        keys("space")
+        wait_until(lambda: len(server.requests) > before, "Space after Shift+Tab wrapped back to CheckButton",
+                   timeout=20)
+        pause()
+        close_main_and_expect_exit(app, main)
+    accounts = parse_konta(app.read("konta.txt"))
+    check_equal([(a.name, a.zone, a.luck, a.kind) for a in accounts],
+                [("Anna", 1, 1, 0), ("Bolek", 1, 77, 1)], "accounts after the Tab walk")
+
+
+@test
+def test_closing_settings_leaves_it_open_and_alt_f4_ends_main(app):
+    original = konta(Account("Anna", zone=2, luck=15, kind=2, tag=-5))
+    app.write("konta.txt", original)
+    app.start()
+    main, settings = app.windows()
+    settings.close()
+    pause(0.5)
+    settings.activate()
+    keys("alt+F4")
+    pause(0.7)
+    check(app.running(), "the program ended after SettingsWindow was closed")
+    check(settings.visible(), "SettingsWindow is gone after its close requests")
+    check(main.visible(), "MainWindow is gone after SettingsWindow's close requests")
+    close_main_and_expect_exit(app, main)
+    check_equal(app.read("konta.txt"), original, "konta.txt after a run that changed nothing")
+
+
+@test
+def test_message_box_blocks_both_windows_until_ok(app):
+    # No konta.txt: start-up shows the "Błąd!" box while both windows stand.
+    app.start()
+    main, settings = app.windows()
+    box = app.window(ERROR_TITLE)
+    check(box.transient_for() in (main.id, settings.id, None), "message box belongs to one of our windows")
+    app.screenshot("message-box")
+
+    # Input to either window while the box shows must change nothing.
+    settings.click(NewAccountField)
+    type_text("Zly")
+    settings.click(AddButton)
+    main.click(LuckField)
+    type_text("9")
+    main.close()
+    pause(1.0)
+    check(app.running(), "a close of MainWindow was taken while the message box showed")
+    check(box.visible(), "the message box went away without OK")
+    check(not app.exists("konta.txt"), "an account was added while the message box showed")
+
+    box.activate()
+    keys("Return")
+    wait_until(lambda: not box.visible(), "the message box to close on OK")
+
+    settings.click(NewAccountField)
+    type_text("Dobry")
+    settings.click(AddButton)
+    wait_until(lambda: app.exists("konta.txt") and app.read("konta.txt").endswith(b"\r\n"), "konta.txt written by Add")
+    check(not find_windows(ERROR_TITLE), "a second message box")
+    close_main_and_expect_exit(app, main)
+    check_equal([a.name for a in parse_konta(app.read("konta.txt"))], ["Dobry"], "accounts after OK and Add")
+
+
+@test
+def test_idle_program_uses_almost_no_cpu(app):
+    # Catches a busy loop: the 100 ms wait must sleep in the system, not spin.
+    app.write("konta.txt", konta(Account("Anna")))
+    app.start()
+    main, _ = app.windows()
+    pause(1.0)
+    pid = app.pid()
+    before, t0 = cpu_seconds(pid), time.monotonic()
+    time.sleep(10)
+    used, elapsed = cpu_seconds(pid) - before, time.monotonic() - t0
+    share = 100.0 * used / elapsed
+    note(f"idle CPU over {elapsed:.1f} s: {used:.2f} s = {share:.2f} %")
+    check(share < 5.0, f"idle program used {share:.1f} % CPU")
+    close_main_and_expect_exit(app, main)
