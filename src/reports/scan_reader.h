@@ -1,0 +1,69 @@
+#pragma once
+// The reading half of the check: the lines of the downloaded page go in one
+// at a time, the pending expeditions and the result text come out. Kept apart
+// from the download so that it can be fed from a file, from memory (tests,
+// fuzzing, benchmarks) or line by line.
+//
+// The report line can be megabytes long, so nothing here copies it: the
+// line, each expedition's stretch of it and every value are views into the
+// line as it was read, cut with the same 1-based rules as the text
+// operations of text/text.h.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/state.h"
+
+// What the scan reads of the main window. Taken once per check: the check
+// runs to its end before any other event, so these cannot change meanwhile.
+struct ScanControls {
+  uint8_t zone = 0;  // ZoneCombo's selected index, low 8 bits (no selection: 255)
+  uint8_t kind = 0;  // KindCombo's selected index, low 8 bits
+  std::string luckField;  // LuckField's text, used when the page gives no luck
+};
+
+ScanControls readScanControls();
+
+// The bytes of `text` between marker2 (searched from the last byte of
+// marker1 on) and the terminator, looked for only within the n bytes behind
+// marker2. A view into `text`.
+std::string_view extractView(std::string_view text, std::string_view marker1, std::string_view marker2,
+                             std::string_view terminator, uint8_t n);
+
+class ReportReader {
+ public:
+  // Fills state.PendingTable and state.pendingCount; the caller has reset them.
+  ReportReader(AppState& state, ScanControls controls);
+
+  // One line of the page, without its line end.
+  void feedLine(std::string_view line);
+  // The reading stops behind the line in which the first item caption was
+  // gathered.
+  bool finished() const { return readState_ >= 2; }
+  uint8_t readState() const { return readState_; }
+
+  // The text the reading leaves in ResultLabel, or nullptr when it leaves
+  // the label as it was.
+  const std::string* resultText() const;
+
+ private:
+  void readExpeditions(std::string_view line);
+  void gatherItems(std::string_view text, PendingExpedition& slot);
+
+  enum class Result { Unchanged, NoReportFound, Summary };
+
+  AppState& state_;
+  ScanControls controls_;
+  uint8_t readState_ = 0;
+  Result result_ = Result::Unchanged;
+  std::string summary_;
+};
+
+// Drops the final ", " of every filled slot's items and turns each pair of
+// blanks into one (a single pass: three blanks become two).
+void tidyPendingItems(AppState& state);
+
+// Reads the downloaded page at `path` into the pending table and sets
+// ResultLabel as the reading goes; then tidies the items. The table has
+// been reset and the label says the download succeeded.
+void scanReportFile(AppState& state, const std::string& path);
