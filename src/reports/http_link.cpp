@@ -42,14 +42,17 @@ bool splitLink(std::string_view link, LinkParts& parts) {
 }
 
 std::string buildRequest(const LinkParts& parts) {
-  const std::string portSuffix = parts.port == 80 ? std::string() : ":" + std::to_string(parts.port);
+  const std::string port = std::to_string(parts.port);
   std::string request;
-  request.reserve(parts.targetPath.size() + parts.host.size() + portSuffix.size() + 64);
+  request.reserve(parts.targetPath.size() + parts.host.size() + port.size() + 64);
   request += "GET /";
   request += parts.targetPath;
   request += " HTTP/1.1\r\nAccept: */*\r\nHost: ";
   request += parts.host;
-  request += portSuffix;
+  if (parts.port != 80) {
+    request += ':';
+    request += port;
+  }
   request += "\r\nConnection: close\r\n\r\n";
   return request;
 }
