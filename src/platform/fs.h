@@ -24,19 +24,19 @@ struct FsCalls {
   // Windows enforces that with its sharing mode; POSIX has no mandatory
   // sharing modes, so there it is not enforced. kNoFile on failure.
   FileHandle (*open)(const std::string& path, OpenMode mode);
-  int64_t (*read)(FileHandle file, void* buffer, int64_t count);        // bytes read, 0 at end, -1 on error
+  int64_t (*read)(FileHandle file, void* buffer, int64_t count);  // bytes read, 0 at end, -1 on error
   // Writes all `count` bytes unless an error stops it: the bytes written, or
   // -1 when an error came before any byte was written. Less than `count`
   // means the rest could not be written (e.g. a full disk).
   int64_t (*write)(FileHandle file, const void* bytes, int64_t count);
-  bool (*seek)(FileHandle file, int64_t position);                      // from the start; false if negative
-  int64_t (*size)(FileHandle file);                                     // -1 on error
-  bool (*truncate)(FileHandle file, int64_t length);                    // the position stays where it was
-  bool (*flush)(FileHandle file);                                       // bytes on disk
-  bool (*close)(FileHandle file);                                       // the handle is gone even when false
-  bool (*rename)(const std::string& from, const std::string& to);       // replaces `to` atomically
+  bool (*seek)(FileHandle file, int64_t position);                 // from the start; false if negative
+  int64_t (*size)(FileHandle file);                                // -1 on error
+  bool (*truncate)(FileHandle file, int64_t length);               // the position stays where it was
+  bool (*flush)(FileHandle file);                                  // bytes on disk
+  bool (*close)(FileHandle file);                                  // the handle is gone even when false
+  bool (*rename)(const std::string& from, const std::string& to);  // replaces `to` atomically
   bool (*remove)(const std::string& path);
-  bool (*exists)(const std::string& path);                              // any file system entry of that name
+  bool (*exists)(const std::string& path);  // any file system entry of that name
   // The working directory as Windows-1250 bytes ending with exactly one
   // separator; empty when unknown or not representable in Windows-1250.
   std::string (*currentDirectory)();

@@ -53,15 +53,18 @@ constexpr bool toByte(char32_t cp, char& byte) {
   return false;
 }
 
-static_assert([] {
-  for (unsigned b = 0; b < 256; ++b) {
-    char back = 0;
-    if (!toByte(toCodePoint(static_cast<unsigned char>(b)), back) || static_cast<unsigned char>(back) != b) {
-      return false;
-    }
-  }
-  return true;
-}(), "every Windows-1250 byte must come back from its code point");
+static_assert(
+    [] {
+      for (unsigned b = 0; b < 256; ++b) {
+        char back = 0;
+        if (!toByte(toCodePoint(static_cast<unsigned char>(b)), back) ||
+            static_cast<unsigned char>(back) != b) {
+          return false;
+        }
+      }
+      return true;
+    }(),
+    "every Windows-1250 byte must come back from its code point");
 
 // One UTF-8 character from text[i]: the code point and how many bytes it
 // took, or kInvalid for an ill-formed sequence, which then counts as the

@@ -106,7 +106,9 @@ std::string midText(std::string_view text, int64_t start, int64_t length) {
   return std::string(midView(text, start, length));
 }
 
-std::string midTextToEnd(std::string_view text, int64_t start) { return std::string(midViewToEnd(text, start)); }
+std::string midTextToEnd(std::string_view text, int64_t start) {
+  return std::string(midViewToEnd(text, start));
+}
 
 std::string leftText(std::string_view text, int64_t n) {
   // The first n bytes are the bytes from position 1 on: midView clamps a
@@ -129,7 +131,8 @@ std::string replaceText(std::string_view text, std::string_view find, std::strin
   // 0-based: one pass from the first byte; the replacement is appended and
   // never looked at again, and the scan resumes behind each occurrence.
   std::size_t done = 0;
-  for (std::size_t at = findFrom(text, find, 0); at != std::string_view::npos; at = findFrom(text, find, done)) {
+  for (std::size_t at = findFrom(text, find, 0); at != std::string_view::npos;
+       at = findFrom(text, find, done)) {
     result.append(text.substr(done, at - done));
     result.append(replacement);
     done = at + find.size();

@@ -43,7 +43,9 @@ bool standClose(FileHandle file) {
 bool standRename(const std::string& from, const std::string& to) {
   return failing(FsCall::Rename) ? false : active->previous().rename(from, to);
 }
-bool standRemove(const std::string& path) { return failing(FsCall::Remove) ? false : active->previous().remove(path); }
+bool standRemove(const std::string& path) {
+  return failing(FsCall::Remove) ? false : active->previous().remove(path);
+}
 bool standExists(const std::string& path) { return active->previous().exists(path); }
 std::string standCurrentDirectory() {
   return failing(FsCall::CurrentDirectory) ? std::string() : active->previous().currentDirectory();
@@ -57,8 +59,9 @@ FsFaults::FsFaults() : previous_(platform::fsCalls()) {
     std::abort();
   }
   active = this;
-  platform::fsCalls() = {&standOpen,  &standRead,  &standWrite,  &standSeek,   &standSize,   &standTruncate,
-                         &standFlush, &standClose, &standRename, &standRemove, &standExists, &standCurrentDirectory};
+  platform::fsCalls() = {&standOpen,   &standRead,     &standWrite,  &standSeek,
+                         &standSize,   &standTruncate, &standFlush,  &standClose,
+                         &standRename, &standRemove,   &standExists, &standCurrentDirectory};
 }
 
 FsFaults::~FsFaults() {

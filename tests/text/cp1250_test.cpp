@@ -65,22 +65,22 @@ struct LossyCase {
 
 TEST(Cp1250, WhatTheCodePageCannotHoldBecomesAQuestionMark) {
   const LossyCase cases[] = {
-      {"ñ", "?"},                  // Latin-1, but not in Windows-1250
+      {"ñ", "?"},  // Latin-1, but not in Windows-1250
       {"å", "?"},
       {"日本", "??"},
-      {"a😀b", "a?b"},              // four bytes, one character, one '?'
-      {"\xC2\x80", "?"},           // U+0080 has no byte: 0x80 is the euro sign
-      {"\xFF", "?"},               // never a UTF-8 byte
-      {"a\xC3", "a?"},             // cut short at the end
-      {"\xC3(", "?("},             // lead byte without its continuation
-      {"\xE2\x82x", "?x"},         // a cut-off three-byte sequence is one '?'
-      {"\x80", "?"},               // lone continuation byte
-      {"\xC0\xAF", "??"},          // overlong '/'
-      {"\xE0\x80\xAF", "???"},     // overlong, three bytes
-      {"\xED\xA0\x80", "???"},     // encoded surrogate
+      {"a😀b", "a?b"},                // four bytes, one character, one '?'
+      {"\xC2\x80", "?"},             // U+0080 has no byte: 0x80 is the euro sign
+      {"\xFF", "?"},                 // never a UTF-8 byte
+      {"a\xC3", "a?"},               // cut short at the end
+      {"\xC3(", "?("},               // lead byte without its continuation
+      {"\xE2\x82x", "?x"},           // a cut-off three-byte sequence is one '?'
+      {"\x80", "?"},                 // lone continuation byte
+      {"\xC0\xAF", "??"},            // overlong '/'
+      {"\xE0\x80\xAF", "???"},       // overlong, three bytes
+      {"\xED\xA0\x80", "???"},       // encoded surrogate
       {"\xF4\x90\x80\x80", "????"},  // above U+10FFFF
-      {"\xF0\x9F\x98", "?"},       // cut-off four-byte sequence
-      {"ł\xFFł", "\xB3?\xB3"},      // the bytes around a bad one are kept
+      {"\xF0\x9F\x98", "?"},         // cut-off four-byte sequence
+      {"ł\xFFł", "\xB3?\xB3"},       // the bytes around a bad one are kept
   };
   for (const auto& c : cases) {
     EXPECT_EQ(utf8ToCp1250(c.utf8), c.cp1250) << c.utf8;
@@ -111,8 +111,9 @@ TEST(Cp1250, MatchesWindows) {
 
   const std::u16string polish = u"Zażółć gęślą jaźń ñ";
   char narrow[64];
-  const int n = WideCharToMultiByte(1250, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(polish.c_str()),
-                                    static_cast<int>(polish.size()), narrow, sizeof narrow, nullptr, nullptr);
+  const int n =
+      WideCharToMultiByte(1250, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const wchar_t*>(polish.c_str()),
+                          static_cast<int>(polish.size()), narrow, sizeof narrow, nullptr, nullptr);
   EXPECT_EQ(utf16ToCp1250(polish), std::string(narrow, static_cast<size_t>(n)));
 }
 #endif

@@ -1,12 +1,11 @@
 // The platform's file calls themselves (posix/ natively, win32/ under Wine),
 // and the fault-injection helper that the other tests build on.
-#include "platform/fs.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#include "platform/fs.h"
 #include "support/fs_faults.h"
 #include "support/temp_dir.h"
 
@@ -21,7 +20,8 @@ platform::FsCalls& fs() { return platform::fsCalls(); }
 std::string readAllFrom(FileHandle file) {
   std::string bytes;
   char block[7];  // small on purpose: several reads
-  for (int64_t got; (got = fs().read(file, block, sizeof block)) > 0;) bytes.append(block, static_cast<size_t>(got));
+  for (int64_t got; (got = fs().read(file, block, sizeof block)) > 0;)
+    bytes.append(block, static_cast<size_t>(got));
   return bytes;
 }
 
@@ -107,11 +107,16 @@ TEST(PlatformFs, RenameReplacesAndRemoveDeletes) {
 
 TEST(PlatformFs, PathsAreWindows1250) {
   TempCwd cwd;
-  const FileHandle file = fs().open("Pawe\xB3 \xA3\xF3" "d\x9F.txt", OpenMode::ReadWriteTruncate);
+  const FileHandle file = fs().open(
+      "Pawe\xB3 \xA3\xF3"
+      "d\x9F.txt",
+      OpenMode::ReadWriteTruncate);
   ASSERT_NE(file, kNoFile);
   EXPECT_TRUE(fs().close(file));
   EXPECT_TRUE(std::filesystem::exists(cwd.path() / std::filesystem::path(u"Paweł Łódź.txt")));
-  EXPECT_TRUE(fs().exists("Pawe\xB3 \xA3\xF3" "d\x9F.txt"));
+  EXPECT_TRUE(
+      fs().exists("Pawe\xB3 \xA3\xF3"
+                  "d\x9F.txt"));
   // A NUL would cut the name short on the way down: no file has such a name.
   cwd.write("a", "x");
   EXPECT_EQ(fs().open(std::string("a\0b", 3), OpenMode::ReadExisting), kNoFile);

@@ -12,8 +12,12 @@ constexpr int64_t kMin64 = std::numeric_limits<int64_t>::min();
 constexpr int64_t kMax64 = std::numeric_limits<int64_t>::max();
 
 // "SZCZĘŚCIE: " as the page has it (UTF-8), 13 bytes; and in lower case.
-const std::string kLuckUpper = "SZCZ\xC4\x98\xC5\x9A" "CIE: ";
-const std::string kLuckLower = "szcz\xC4\x99\xC5\x9B" "cie: ";
+const std::string kLuckUpper =
+    "SZCZ\xC4\x98\xC5\x9A"
+    "CIE: ";
+const std::string kLuckLower =
+    "szcz\xC4\x99\xC5\x9B"
+    "cie: ";
 
 struct FindCase {
   std::string text, pattern;
@@ -91,7 +95,8 @@ TEST(FindText, AgreesWithTheStepByStepSearch) {
       }
     }
     ASSERT_EQ(countText(text, pattern), count) << "text '" << text << "' pattern '" << pattern << "'";
-    ASSERT_EQ(replaceText(text, pattern, "<>"), replaced) << "text '" << text << "' pattern '" << pattern << "'";
+    ASSERT_EQ(replaceText(text, pattern, "<>"), replaced)
+        << "text '" << text << "' pattern '" << pattern << "'";
   }
 }
 
@@ -121,12 +126,13 @@ struct CountCase {
 
 TEST(CountText, CountsWithoutOverlap) {
   const CountCase cases[] = {
-      {"aaaa", "aa", 2}, {"aaa", "aa", 1},   {"aaaaa", "aa", 2}, {"abab", "ab", 2},
-      {"aXa", "a", 2},   {"abc", "x", 0},    {"ab", "abc", 0},   {"abc", "", 0},
-      {"", "a", 0},      {"", "", 0},        {"aAa", "A", 1},    {"abc", "abc", 1},
+      {"aaaa", "aa", 2}, {"aaa", "aa", 1}, {"aaaaa", "aa", 2}, {"abab", "ab", 2},
+      {"aXa", "a", 2},   {"abc", "x", 0},  {"ab", "abc", 0},   {"abc", "", 0},
+      {"", "a", 0},      {"", "", 0},      {"aAa", "A", 1},    {"abc", "abc", 1},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(countText(c.text, c.pattern), c.expected) << "text '" << c.text << "' pattern '" << c.pattern << "'";
+    EXPECT_EQ(countText(c.text, c.pattern), c.expected)
+        << "text '" << c.text << "' pattern '" << c.pattern << "'";
   }
 }
 
@@ -138,10 +144,9 @@ struct MidCase {
 TEST(MidText, ClampsStartAndLength) {
   const std::string text = "abcdef";
   const MidCase cases[] = {
-      {2, 3, "bcd"},     {0, 3, "abc"},    {-5, 2, "ab"},      {kMin64, 2, "ab"}, {5, 10, "ef"},
-      {6, 1, "f"},       {7, 1, ""},       {kMax64, 1, ""},    {2, -1, ""},       {2, kMin64, ""},
-      {1, 0, ""},        {1, 6, "abcdef"}, {1, kMax64, "abcdef"}, {3, kMax64, "cdef"},
-      {kMin64, kMax64, "abcdef"},
+      {2, 3, "bcd"}, {0, 3, "abc"},    {-5, 2, "ab"},         {kMin64, 2, "ab"},   {5, 10, "ef"},
+      {6, 1, "f"},   {7, 1, ""},       {kMax64, 1, ""},       {2, -1, ""},         {2, kMin64, ""},
+      {1, 0, ""},    {1, 6, "abcdef"}, {1, kMax64, "abcdef"}, {3, kMax64, "cdef"}, {kMin64, kMax64, "abcdef"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(midText(text, c.start, c.length), c.expected) << "start " << c.start << " length " << c.length;
@@ -160,8 +165,8 @@ TEST(MidText, ViewPointsIntoTheText) {
 TEST(MidTextToEnd, IsMidTextWithTheRestAsLength) {
   const std::string text = "abcdef";
   const MidCase cases[] = {
-      {4, 0, "def"}, {1, 0, "abcdef"}, {0, 0, "abcdef"}, {-3, 0, "abcdef"}, {kMin64, 0, "abcdef"},
-      {6, 0, "f"},   {7, 0, ""},       {kMax64, 0, ""},
+      {4, 0, "def"},         {1, 0, "abcdef"}, {0, 0, "abcdef"}, {-3, 0, "abcdef"},
+      {kMin64, 0, "abcdef"}, {6, 0, "f"},      {7, 0, ""},       {kMax64, 0, ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(midTextToEnd(text, c.start), c.expected) << "start " << c.start;
@@ -181,8 +186,8 @@ struct SideCase {
 
 TEST(LeftRightText, TakeBytesFromEachEnd) {
   const SideCase cases[] = {
-      {0, "", ""},        {-1, "", ""},       {-2, "", ""},       {kMin64, "", ""}, {1, "a", "c"},
-      {2, "ab", "bc"},    {3, "abc", "abc"},  {5, "abc", "abc"},  {9, "abc", "abc"}, {kMax64, "abc", "abc"},
+      {0, "", ""},     {-1, "", ""},      {-2, "", ""},      {kMin64, "", ""},  {1, "a", "c"},
+      {2, "ab", "bc"}, {3, "abc", "abc"}, {5, "abc", "abc"}, {9, "abc", "abc"}, {kMax64, "abc", "abc"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(leftText("abc", c.n), c.left) << "n " << c.n;
@@ -198,17 +203,17 @@ struct ReplaceCase {
 
 TEST(ReplaceText, OnePassWithoutOverlap) {
   const ReplaceCase cases[] = {
-      {"a    b", "  ", " ", "a  b"},   // four blanks -> two
-      {"a   b", "  ", " ", "a  b"},    // three blanks -> two as well
-      {"abc", "", "x", "abc"},         // empty find: unchanged
+      {"a    b", "  ", " ", "a  b"},  // four blanks -> two
+      {"a   b", "  ", " ", "a  b"},   // three blanks -> two as well
+      {"abc", "", "x", "abc"},        // empty find: unchanged
       {"", "a", "x", ""},
-      {"aa", "a", "aa", "aaaa"},       // the replacement is not scanned again
-      {"aaa", "aa", "b", "ba"},        // no overlap
-      {"a,b,,c", ",", "", "abc"},      // replace by nothing
-      {"Aa", "a", "x", "Ax"},          // case-sensitive
+      {"aa", "a", "aa", "aaaa"},   // the replacement is not scanned again
+      {"aaa", "aa", "b", "ba"},    // no overlap
+      {"a,b,,c", ",", "", "abc"},  // replace by nothing
+      {"Aa", "a", "x", "Ax"},      // case-sensitive
       {"abc", "abc", "", ""},
       {"xabcx", "abc", "<>", "x<>x"},
-      {"abab", "abc", "!", "abab"},    // no occurrence
+      {"abab", "abc", "!", "abab"},  // no occurrence
       {"\xC4\x98\xC4\x98", "\xC4\x98", "E", "EE"},
   };
   for (const auto& c : cases) {
@@ -254,12 +259,14 @@ TEST(ParseInteger, LenientReading) {
       {"-", 0},
       {"abc", 0},
       {"", 0},
-      {"\n5", 0},   // only blanks and tabs are skipped
+      {"\n5", 0},  // only blanks and tabs are skipped
       {"\r5", 0},
-      {"\xA0" "5", 0},
+      {"\xA0"
+       "5",
+       0},
       {"5\n", 5},
       {" \t \t9", 9},
-      {"--5", 0},   // one sign at most
+      {"--5", 0},  // one sign at most
       {"+-5", 0},
       {"-+5", 0},
       {"$-1", 0},
@@ -274,7 +281,7 @@ TEST(ParseInteger, LenientReading) {
       {"255", 255},
       {"300", 300},  // narrowing is the caller's business
       {"9223372036854775807", kMax64},
-      {"9223372036854775808", kMin64},   // wraps
+      {"9223372036854775808", kMin64},  // wraps
       {"-9223372036854775808", kMin64},
       {"99999999999999999999", 7766279631452241919},  // 20 digits: the low 64 bits
       {"18446744073709551615", -1},

@@ -32,10 +32,18 @@ FileHandle openFile(const std::string& path, OpenMode mode) {
   if (!toNativePath(path, native)) return kNoFile;
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OpenMode::ReadExisting: flags |= O_RDONLY; break;
-    case OpenMode::ReadWriteOrCreate: flags |= O_RDWR | O_CREAT; break;
-    case OpenMode::ReadWriteTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case OpenMode::WriteTruncate: flags |= O_WRONLY | O_TRUNC; break;
+    case OpenMode::ReadExisting:
+      flags |= O_RDONLY;
+      break;
+    case OpenMode::ReadWriteOrCreate:
+      flags |= O_RDWR | O_CREAT;
+      break;
+    case OpenMode::ReadWriteTruncate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case OpenMode::WriteTruncate:
+      flags |= O_WRONLY | O_TRUNC;
+      break;
   }
   int file;
   do {
@@ -133,7 +141,7 @@ std::string currentDirectory() {
 }
 
 constexpr FsCalls kPlatform = {
-    &openFile,  &readFile,   &writeFile,  &seekFile,   &fileSize,   &truncateFile,
+    &openFile,  &readFile,  &writeFile,  &seekFile,   &fileSize,   &truncateFile,
     &flushFile, &closeFile, &renameFile, &removeFile, &pathExists, &currentDirectory,
 };
 

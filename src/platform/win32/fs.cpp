@@ -32,10 +32,20 @@ FileHandle openFile(const std::string& path, OpenMode mode) {
   DWORD access = GENERIC_READ | GENERIC_WRITE;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
-    case OpenMode::ReadExisting: access = GENERIC_READ; disposition = OPEN_EXISTING; break;
-    case OpenMode::ReadWriteOrCreate: disposition = OPEN_ALWAYS; break;
-    case OpenMode::ReadWriteTruncate: disposition = CREATE_ALWAYS; break;
-    case OpenMode::WriteTruncate: access = GENERIC_WRITE; disposition = TRUNCATE_EXISTING; break;
+    case OpenMode::ReadExisting:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      break;
+    case OpenMode::ReadWriteOrCreate:
+      disposition = OPEN_ALWAYS;
+      break;
+    case OpenMode::ReadWriteTruncate:
+      disposition = CREATE_ALWAYS;
+      break;
+    case OpenMode::WriteTruncate:
+      access = GENERIC_WRITE;
+      disposition = TRUNCATE_EXISTING;
+      break;
   }
   // FILE_SHARE_READ only: while the program holds the file, others may read
   // it but not write, rename or delete it; an open that conflicts with
@@ -64,8 +74,8 @@ int64_t writeFile(FileHandle file, const void* bytes, int64_t count) {
   while (done < count) {
     const int64_t left = count - done;
     DWORD put = 0;
-    const BOOL ok = WriteFile(handleOf(file), at + done, static_cast<DWORD>(left < kChunk ? left : kChunk), &put,
-                              nullptr);
+    const BOOL ok = WriteFile(handleOf(file), at + done, static_cast<DWORD>(left < kChunk ? left : kChunk),
+                              &put, nullptr);
     if (!ok || put == 0) return done > 0 ? done : -1;
     done += put;
   }
@@ -105,7 +115,8 @@ bool closeFile(FileHandle file) { return CloseHandle(handleOf(file)) != 0; }
 bool renameFile(const std::string& from, const std::string& to) {
   std::wstring wideFrom, wideTo;
   return toWidePath(from, wideFrom) && toWidePath(to, wideTo) &&
-         MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+         MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+             0;
 }
 
 bool removeFile(const std::string& path) {
@@ -138,7 +149,7 @@ std::string currentDirectory() {
 }
 
 constexpr FsCalls kPlatform = {
-    &openFile,  &readFile,   &writeFile,  &seekFile,   &fileSize,   &truncateFile,
+    &openFile,  &readFile,  &writeFile,  &seekFile,   &fileSize,   &truncateFile,
     &flushFile, &closeFile, &renameFile, &removeFile, &pathExists, &currentDirectory,
 };
 
