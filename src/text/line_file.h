@@ -2,6 +2,11 @@
 // Line-oriented text files under small file numbers. Every file of the tool
 // is read and written through these operations, always with file number 0.
 // Paths are Windows-1250 byte texts; the platform layer converts them.
+// File numbers 0 to 7 can be open at once; any other number opens nothing.
+// On a number that holds no file, readLine gives "", atEnd true, fileLength
+// 0, and writeLine, seekTo and closeFile do nothing. Errors while a file is
+// open are not reported (a short write goes unnoticed, a failed read looks
+// like the end); code that must know uses platform/fs.h directly.
 #include <cstdint>
 #include <string>
 
