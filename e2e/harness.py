@@ -269,6 +269,18 @@ class Window:
         c = self.client()
         click_at(c.x + x, c.y + y, button)
 
+    def grab(self, control):
+        """The pixels that a control's rectangle shows on the screen now, as
+        raw RGB bytes: equal bytes mean an unchanged picture."""
+        spec = CONTROLS[control] if isinstance(control, int) else CONTROLS[globals()[control]]
+        c = self.client()
+        r = spec.rect
+        geometry = f"{r.w}x{r.h}+{c.x + r.x}+{c.y + r.y}"
+        result = subprocess.run(["import", "-window", "root", "-crop", geometry, "-depth", "8", "rgb:-"],
+                                capture_output=True, timeout=30, env=_UTF8_ENV)
+        check(result.returncode == 0 and len(result.stdout) == r.w * r.h * 3, f"screen grab {geometry} failed")
+        return result.stdout
+
     def close(self):
         """The window manager's close request (as the close box sends it)."""
         run(["wmctrl", "-i", "-c", hex(self.id)])
@@ -431,9 +443,16 @@ def parse_konta(data):
 # ---------------------------------------------------------------------------
 
 
+@dataclass(frozen=True)
+class Delayed:
+    seconds: float
+    body: bytes
+
+
 class LoopbackServer:
     """Serves fixed pages over HTTP/1.1 on 127.0.0.1, at a port the system
-    picks, and records the path of every request. Unknown paths get 404.
+    picks, and records the path of every request. Unknown paths get 404. A
+    page given as Delayed(seconds, body) is answered only after that pause.
 
         with LoopbackServer({"/r": page_bytes}) as server:
             type_text(server.url("/r"))
@@ -452,6 +471,9 @@ class LoopbackServer:
             def do_GET(self):  # noqa: N802 (the library's name)
                 owner.requests.append(self.path)
                 body = owner.pages.get(self.path)
+                if isinstance(body, Delayed):
+                    time.sleep(body.seconds)
+                    body = body.body
                 status = 200 if body is not None else 404
                 body = body if body is not None else b"not found"
                 self.send_response(status)
@@ -575,6 +597,8 @@ def main():
         print("0 passed, 1 failed")
         return 1
     _load_tests()
+    for stale in SHOTS.glob("*-failed-*.png"):
+        stale.unlink()
     kinds = [args.only] if args.only else list(KINDS)
     passed = failed = 0
     for kind in kinds:

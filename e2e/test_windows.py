@@ -149,6 +149,29 @@ def test_message_box_blocks_both_windows_until_ok(app):
 
 
 @test
+def test_result_label_is_painted_before_a_long_download(app):
+    # The check writes its first report into ResultLabel and then blocks in
+    # the download; the label must show the new text on the screen while the
+    # program does not take events.
+    app.write("konta.txt", konta(Account("Anna")))
+    with LoopbackServer({"/slow": Delayed(4.0, b"<html>nothing</html>")}) as server:
+        app.start()
+        main, _ = app.windows()
+        main.click(LinkField)
+        type_text(server.url("/slow"))
+        pause()
+        at_start = main.grab(ResultLabel)
+        main.click(CheckButton)
+        wait_until(lambda: server.requests, "the download to start")
+        pause(1.0)
+        during = main.grab(ResultLabel)
+        app.screenshot("downloading")
+        check(during != at_start, "ResultLabel still shows its old text while the download blocks the program")
+        wait_until(lambda: main.grab(ResultLabel) != during, "ResultLabel to show the check's outcome", timeout=20)
+        close_main_and_expect_exit(app, main)
+
+
+@test
 def test_idle_program_uses_almost_no_cpu(app):
     # Catches a busy loop: the 100 ms wait must sleep in the system, not spin.
     app.write("konta.txt", konta(Account("Anna")))
