@@ -258,16 +258,34 @@ class Window:
         run(["xdotool", "windowactivate", "--sync", str(self.id)], check_status=False)
         wait_until(lambda: active_window() == self.id, f"{self} active", timeout=5)
 
-    def click(self, control, button=1):
-        """Clicks the centre of a control's rectangle (a number or a name)."""
+    def raise_to_front(self):
+        """Brings the window to the front, as a user does before clicking into
+        a window that another one covers. A window that a message box has
+        disabled may refuse; the click then goes where it goes."""
+        if active_window() == self.id:
+            return
+        run(["xdotool", "windowactivate", str(self.id)], check_status=False)
+        try:
+            wait_until(lambda: active_window() == self.id, f"{self} active", timeout=1.5)
+        except TestFailure:
+            pass
+
+    def click(self, control, button=1, raise_first=True):
+        """Clicks the centre of a control's rectangle (a number or a name),
+        with the window brought to the front first unless told not to."""
         spec = CONTROLS[control] if isinstance(control, int) else CONTROLS[globals()[control]]
-        c = self.client()
         x, y = spec.rect.centre()
+        self.click_client(x, y, button, raise_first)
+
+    def click_client(self, x, y, button=1, raise_first=True):
+        if raise_first:
+            self.raise_to_front()
+        c = self.client()
         click_at(c.x + x, c.y + y, button)
 
-    def click_client(self, x, y, button=1):
-        c = self.client()
-        click_at(c.x + x, c.y + y, button)
+    def move(self, x, y):
+        """Asks the window manager to move the window's frame."""
+        run(["xdotool", "windowmove", "--sync", str(self.id), str(x), str(y)], check_status=False)
 
     def grab(self, control):
         """The pixels that a control's rectangle shows on the screen now, as
@@ -393,8 +411,18 @@ class Program:
         return Window(ids[0], title)
 
     def windows(self, timeout=20):
-        """(MainWindow, SettingsWindow)."""
-        return self.window(MAIN_TITLE, timeout), self.window(SETTINGS_TITLE, timeout)
+        """(MainWindow, SettingsWindow), once both show and one of them has
+        been activated: input sent before the program's own activation of
+        its windows has settled can be lost."""
+        main, settings = self.window(MAIN_TITLE, timeout), self.window(SETTINGS_TITLE, timeout)
+        wait_until(lambda: self.owns_active_window(), "one of the program's windows active", timeout=10)
+        pause(0.3)
+        return main, settings
+
+    def owns_active_window(self):
+        """True when the active window is one of this program's (by _NET_WM_PID)."""
+        out = run(["xdotool", "getactivewindow", "getwindowpid"], check_status=False).strip()
+        return out.isdigit() and int(out) == self.pid()
 
     def screenshot(self, name):
         SHOTS.mkdir(parents=True, exist_ok=True)

@@ -123,11 +123,19 @@ def test_message_box_blocks_both_windows_until_ok(app):
     check_equal(box.transient_for(), settings.id, "owner window of the message box")
     app.screenshot("message-box")
 
-    # Input to either window while the box shows must change nothing.
-    settings.click(NewAccountField)
+    # Input to either window while the box shows must change nothing. The
+    # box is moved out of the way so that the clicks reach our windows (the
+    # ones aimed at here are covered by neither window).
+    box.move(0, 0)
+    pause()
+    for window, control in ((settings, NewAccountField), (settings, AddButton), (main, LuckField)):
+        x, y = CONTROLS[control].rect.centre()
+        b, c = box.outer(), window.client()
+        check(not (b.x <= c.x + x < b.x + b.w and b.y <= c.y + y < b.y + b.h), "the message box covers a target")
+    settings.click(NewAccountField, raise_first=False)
     type_text("Zly")
-    settings.click(AddButton)
-    main.click(LuckField)
+    settings.click(AddButton, raise_first=False)
+    main.click(LuckField, raise_first=False)
     type_text("9")
     main.close()
     pause(1.0)
@@ -186,3 +194,62 @@ def test_idle_program_uses_almost_no_cpu(app):
     note(f"idle CPU over {elapsed:.1f} s: {used:.2f} s = {share:.2f} %")
     check(share < 5.0, f"idle program used {share:.1f} % CPU")
     close_main_and_expect_exit(app, main)
+
+
+@test
+def test_account_list_selects_on_click_not_on_focus(app):
+    # Which account is current shows in konta.txt: the luck typed last goes
+    # to it. A list that selected its first row on taking the keyboard focus
+    # would make Anna current behind the user's back.
+    app.write("konta.txt", TWO_ACCOUNTS)
+    app.start()
+    main, settings = app.windows()
+    main.click(LuckField)
+    keys("shift+Tab", "shift+Tab", "Down")    # 6 -> 5 -> 1 AccountCombo: Bolek
+    settings.click(NewAccountField)
+    keys("shift+Tab", "shift+Tab")            # 18 -> 16 -> 15 AccountList, by keyboard
+    pause()
+    main.click(LuckField)
+    keys("End", *["BackSpace"] * 4)
+    type_text("55")                           # Bolek's luck
+    settings.click_client(CONTROLS[AccountList].rect.x + 40, CONTROLS[AccountList].rect.y + 6)  # first row
+    pause()
+    main.click(LuckField)
+    keys("End", *["BackSpace"] * 4)
+    type_text("66")                           # Anna's luck
+    pause()
+    close_main_and_expect_exit(app, main)
+    check_equal([(a.name, a.luck) for a in parse_konta(app.read("konta.txt"))],
+                [("Anna", 66), ("Bolek", 55)], "lucks after focusing and clicking the list")
+
+
+@test
+def test_typed_text_arrives_as_windows_1250(app):
+    # Polish letters keep their Windows-1250 bytes; a character that
+    # Windows-1250 cannot hold becomes '?', so "1Ω2" in LuckField reads as 1.
+    app.write("konta.txt", konta(Account("Anna", luck=5)))
+    app.start()
+    main, settings = app.windows()
+    settings.click(NewAccountField)
+    type_text("Paweł Żółć")
+    settings.click(AddButton)
+    wait_until(lambda: b"Pawe" in app.read("konta.txt"), "konta.txt written by Add")
+    main.click(LuckField)
+    keys("End", *["BackSpace"] * 4)
+    type_text("1Ω2")
+    pause()
+    close_main_and_expect_exit(app, main)
+    accounts = parse_konta(app.read("konta.txt"))
+    check_equal([a.name for a in accounts], ["Anna", "Paweł Żółć"], "account names")
+    check("Paweł Żółć".encode("cp1250") in app.read("konta.txt"), "the name's Windows-1250 bytes in konta.txt")
+    check_equal(accounts[0].luck, 1, "luck typed as 1Ω2")
+
+
+@test(only="linux")
+def test_start_without_display_ends_with_0_and_saves_nothing(app):
+    original = konta(Account("Anna", luck=9))
+    app.write("konta.txt", original)
+    proc = subprocess.run(["timeout", "20", app.executable()], cwd=app.workdir, capture_output=True,
+                          env={k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")})
+    check_equal(proc.returncode, 0, "exit code without a display")
+    check_equal(app.read("konta.txt"), original, "konta.txt after a start-up that failed")

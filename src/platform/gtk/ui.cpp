@@ -233,14 +233,15 @@ gboolean allowListSelection(GtkTreeSelection*, GtkTreeModel*, GtkTreePath*, gboo
 }
 
 // A GtkTreeView in single selection selects its cursor row when it takes the
-// focus by keyboard; a system list does not. The "focus" signal brackets it.
-gboolean onListFocusBegin(GtkWidget*, GtkDirectionType, gpointer) {
+// focus by keyboard; a system list does not. Taking the focus is done here,
+// with selecting switched off for just that call. Returning FALSE when the
+// view already has the focus lets Tab move on.
+gboolean onListFocus(GtkWidget* view, GtkDirectionType, gpointer) {
+  if (gtk_widget_is_focus(view)) return FALSE;
   ui().blockListSelection = true;
-  return FALSE;
-}
-gboolean onListFocusEnd(GtkWidget*, GtkDirectionType, gpointer) {
+  gtk_widget_grab_focus(view);
   ui().blockListSelection = false;
-  return FALSE;
+  return TRUE;
 }
 
 gboolean onLabelDraw(GtkWidget*, cairo_t*, gpointer) {
@@ -323,8 +324,7 @@ void buildControl(GtkWidget* box, const ControlSpec& spec) {
       gtk_tree_selection_set_mode(selection, GTK_SELECTION_SINGLE);
       gtk_tree_selection_set_select_function(selection, allowListSelection, nullptr, nullptr);
       gtk_tree_selection_unselect_all(selection);
-      g_signal_connect(c.inner, "focus", G_CALLBACK(onListFocusBegin), nullptr);
-      g_signal_connect_after(c.inner, "focus", G_CALLBACK(onListFocusEnd), nullptr);
+      g_signal_connect(c.inner, "focus", G_CALLBACK(onListFocus), nullptr);
       g_signal_connect(selection, "changed", G_CALLBACK(onChanged), number);
       g_signal_connect(c.inner, "button-press-event", G_CALLBACK(onListPress), number);
       g_signal_connect(c.inner, "button-release-event", G_CALLBACK(onListRelease), number);
