@@ -45,6 +45,7 @@ OUT = Path(os.environ.get("WYPRAWY_E2E_OUT", ROOT / "build" / "e2e"))
 SHOTS = OUT / "screenshots"
 LINUX_PROGRAM = os.environ.get("WYPRAWY_LINUX_PROGRAM", str(ROOT / "build" / "linux" / "wyprawy"))
 WINDOWS_PROGRAM = os.environ.get("WYPRAWY_WINDOWS_PROGRAM", str(ROOT / "build" / "windows" / "wyprawy.exe"))
+GTK_UI_TEST = os.environ.get("WYPRAWY_GTK_UI_TEST", str(Path(LINUX_PROGRAM).parent / "gtk_ui_test"))
 WINE_RUN = os.environ.get("WYPRAWY_WINE_RUN", str(ROOT / "cmake" / "wine-run.sh"))
 KINDS = ("linux", "windows")
 

@@ -253,3 +253,15 @@ def test_start_without_display_ends_with_0_and_saves_nothing(app):
                           env={k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")})
     check_equal(proc.returncode, 0, "exit code without a display")
     check_equal(app.read("konta.txt"), original, "konta.txt after a start-up that failed")
+
+
+@test(only="linux")
+def test_gtk_back_end_operations(app):
+    # e2e/gtk_ui_test.cpp: the control operations on real GTK widgets.
+    check(Path(GTK_UI_TEST).is_file(), f"not built: {GTK_UI_TEST}")
+    proc = subprocess.run(["timeout", "60", GTK_UI_TEST, "--gtest_brief=1"], cwd=app.workdir,
+                          capture_output=True, text=True)
+    lines = [line for line in proc.stdout.splitlines() if line.strip()]
+    note(lines[-1] if lines else "no output")
+    check(proc.returncode == 0 and "SKIPPED" not in proc.stdout,
+          "gtk_ui_test failed:\n" + proc.stdout[-3000:] + proc.stderr[-2000:])
