@@ -7,6 +7,12 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+// Names are UTF-8 on every system; a narrow path on Windows would be read in
+// the ANSI code page instead.
+fs::path utf8Path(const std::string& name) { return fs::path(std::u8string(name.begin(), name.end())); }
+}  // namespace
+
 TempCwd::TempCwd() : previous_(fs::current_path()) {
   static std::atomic<int> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -23,15 +29,15 @@ TempCwd::~TempCwd() {
 }
 
 std::string TempCwd::read(const std::string& name) const {
-  std::ifstream in(dir_ / name, std::ios::binary);
+  std::ifstream in(dir_ / utf8Path(name), std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
 }
 
 void TempCwd::write(const std::string& name, const std::string& bytes) const {
-  std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
+  std::ofstream out(dir_ / utf8Path(name), std::ios::binary | std::ios::trunc);
   out << bytes;
 }
 
-bool TempCwd::has(const std::string& name) const { return fs::exists(dir_ / name); }
+bool TempCwd::has(const std::string& name) const { return fs::exists(dir_ / utf8Path(name)); }

@@ -12,7 +12,8 @@ class TempCwd {
   TempCwd& operator=(const TempCwd&) = delete;
 
   const std::filesystem::path& path() const { return dir_; }
-  // Whole file as bytes ("" when missing); write replaces the file.
+  // Whole file as bytes ("" when missing); write replaces the file. Names
+  // are UTF-8 (as the program's Windows-1250 names reach the file system).
   std::string read(const std::string& name) const;
   void write(const std::string& name, const std::string& bytes) const;
   bool has(const std::string& name) const;
