@@ -209,8 +209,18 @@ def type_text(text, delay_ms=30):
     run(["xdotool", "type", "--delay", str(delay_ms), text])
 
 
+def pointer():
+    out = run(["xdotool", "getmouselocation", "--shell"])
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return int(values["X"]), int(values["Y"])
+
+
 def click_at(x, y, button=1):
-    run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", str(button)])
+    # "mousemove --sync" waits for the pointer to leave where it was, so it
+    # never returns when the pointer is there already.
+    if pointer() != (x, y):
+        run(["xdotool", "mousemove", "--sync", str(x), str(y)])
+    run(["xdotool", "click", str(button)])
 
 
 def pause(seconds=0.3):
@@ -283,6 +293,11 @@ class Window:
             self.raise_to_front()
         c = self.client()
         click_at(c.x + x, c.y + y, button)
+
+    def resize(self, width, height):
+        """Asks the window manager for a new client size, as dragging the
+        sizing border would."""
+        run(["xdotool", "windowsize", "--sync", str(self.id), str(width), str(height)], check_status=False)
 
     def move(self, x, y):
         """Asks the window manager to move the window's frame."""

@@ -157,6 +157,26 @@ def test_message_box_blocks_both_windows_until_ok(app):
 
 
 @test
+def test_resizing_moves_no_control(app):
+    # The window can be made larger and smaller than its controls; a control
+    # stays at its place, so a click at the original place still reaches it.
+    app.write("konta.txt", konta(Account("Anna", luck=5)))
+    app.start()
+    main, _ = app.windows()
+    for width, height in ((320, 420), (120, 90), (200, 300)):
+        main.resize(width, height)
+        wait_until(lambda: (main.client().w, main.client().h) == (width, height),
+                   f"MainWindow's client area to become {width}x{height}", timeout=5)
+        if width >= 200:
+            main.click(LuckField)
+            keys("End", *["BackSpace"] * 4)
+            type_text(str(width))
+    pause()
+    close_main_and_expect_exit(app, main)
+    check_equal(parse_konta(app.read("konta.txt"))[0].luck, 200 % 256, "luck typed after the last resize")
+
+
+@test
 def test_result_label_is_painted_before_a_long_download(app):
     # The check writes its first report into ResultLabel and then blocks in
     # the download; the label must show the new text on the screen while the
@@ -192,7 +212,9 @@ def test_idle_program_uses_almost_no_cpu(app):
     used, elapsed = cpu_seconds(pid) - before, time.monotonic() - t0
     share = 100.0 * used / elapsed
     note(f"idle CPU over {elapsed:.1f} s: {used:.2f} s = {share:.2f} %")
-    check(share < 5.0, f"idle program used {share:.1f} % CPU")
+    # A spinning loop takes a whole core; Wine's own bookkeeping around each
+    # 100 ms wait costs a few per cent, so the bound is generous.
+    check(share < 20.0, f"idle program used {share:.1f} % CPU")
     close_main_and_expect_exit(app, main)
 
 
