@@ -22,8 +22,9 @@ bool sameAccount(const Account& a, const Account& b) {
 std::string describe(const std::vector<Account>& accounts) {
   std::string out;
   for (const Account& a : accounts) {
-    out += "{" + std::to_string(a.tag) + ",'" + a.name + "'," + std::to_string(a.zone) + "," +
-           std::to_string(a.luck) + "," + std::to_string(a.kind) + "} ";
+    out.append("{").append(std::to_string(a.tag)).append(",'").append(a.name).append("',");
+    out.append(std::to_string(a.zone)).append(",").append(std::to_string(a.luck)).append(",");
+    out.append(std::to_string(a.kind)).append("} ");
   }
   return out;
 }
@@ -94,7 +95,7 @@ TEST(KontaParse, MissingLinesReadAsEmptyAndMoreThanFiveRecordsKeepFive) {
   std::vector<std::string> seven = {"7"};
   for (int i = 0; i < 7; ++i) {
     for (const std::string& line : std::vector<std::string>{std::to_string(i), std::to_string(i * 10),
-                                                            "N" + std::to_string(i), "1", std::to_string(i), "2"})
+                                                            std::string("N").append(std::to_string(i)), "1", std::to_string(i), "2"})
       seven.push_back(line);
   }
   const std::vector<Account> five = parseKonta(seven);
@@ -189,7 +190,7 @@ TEST_F(KontaFileRoundTrip, MoreThanFiveAnnouncedLoadsTheFirstFive) {
   std::vector<std::string> lines = {"6"};
   std::vector<Account> firstFive;
   for (int i = 0; i < 6; ++i) {
-    const Account account{i - 3, "Konto" + std::to_string(i), static_cast<uint8_t>(i % 5),
+    const Account account{i - 3, std::string("Konto").append(std::to_string(i)), static_cast<uint8_t>(i % 5),
                           static_cast<uint8_t>(i * 40), static_cast<uint8_t>(i % 3)};
     if (i < 5) firstFive.push_back(account);
     for (const std::string& line :
