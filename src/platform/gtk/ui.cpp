@@ -165,6 +165,22 @@ void iterateUntil(Done done, guint limitMs) {
   if (!timedOut) g_source_remove(source);
 }
 
+// Handles what is waiting now, without blocking; bounded, so that a source
+// that is always ready cannot hold the caller.
+void runPendingEvents() {
+  for (int i = 0; i < 1000 && g_main_context_iteration(nullptr, FALSE); ++i) {
+  }
+}
+
+// A label that the user can see at least in part: only then will GTK paint it.
+bool labelOnScreen(GtkWidget* label) {
+  if (!gtk_widget_is_drawable(label)) return false;
+  GtkAllocation rect;
+  gtk_widget_get_allocation(label, &rect);
+  GtkWidget* window = gtk_widget_get_toplevel(label);
+  return rect.x < gtk_widget_get_allocated_width(window) && rect.y < gtk_widget_get_allocated_height(window);
+}
+
 // --- signal handlers: each only queues an event -----------------------------
 
 gboolean onDelete(GtkWidget*, GdkEvent*, gpointer window) {
@@ -453,8 +469,7 @@ void destroyWindows() {
   }
   for (Control& c : b.controls) c = Control{};
   b.queue.clear();
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
+  runPendingEvents();
   gdk_display_flush(gdk_display_get_default());
 }
 
@@ -545,7 +560,7 @@ void setControlText(int32_t control, const std::string& text) {
       // Shown at once: the action that set it may hold the loop for long
       // (a download), so the frame clock is run here until the label has
       // been painted.
-      if (gtk_widget_is_drawable(c->inner)) {
+      if (labelOnScreen(c->inner)) {
         ui().labelDrawn = false;
         gtk_widget_queue_draw(c->inner);
         iterateUntil([] { return ui().labelDrawn; }, 250);
@@ -598,8 +613,7 @@ void showMessage(const std::string& title, const std::string& text) {
   if (!b.started) return;
   // Let a window that is just being shown take the focus first, so that the
   // box belongs to the window the user sees in front.
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
+  runPendingEvents();
   GtkWindow* owner = nullptr;
   for (GtkWidget* window : b.windows)
     if (window != nullptr && gtk_window_is_active(GTK_WINDOW(window))) owner = GTK_WINDOW(window);
