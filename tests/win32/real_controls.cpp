@@ -1,0 +1,422 @@
+// The Win32 back-end on real windows and controls (under Wine in the cross
+// build): how the two windows and twenty controls are built, the control
+// operations on the system's own list boxes, combo boxes and edits, and how
+// system notifications become queued events. The real-window tests in e2e/
+// drive the same program with keyboard and mouse; these look at what only the
+// Win32 side can see (classes, styles, fonts, ids) and at the operations'
+// edge cases.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/controls.h"
+#include "app/texts.h"
+#include "app/ui.h"
+
+namespace {
+
+// This thread's window with the title: another program's windows on the same
+// desktop are not ours.
+HWND findWindow(int32_t number) {
+  struct Search {
+    const wchar_t* title;
+    HWND found;
+  } search{number == MainWindow ? L"Dodaj wyprawę" : L"Ustawienia", nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        wchar_t title[64] = {};
+        GetWindowTextW(hwnd, title, 64);
+        if (std::wstring(title) != s->title) return TRUE;
+        s->found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The window's controls in creation order (the children's Z order).
+std::vector<HWND> childrenOf(HWND window) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+HWND controlWindow(int32_t control) {
+  const ControlSpec& spec = kControls[control];
+  int32_t index = 0;
+  for (const ControlSpec& other : kControls) {
+    if (other.window == spec.window && other.number < spec.number) ++index;
+  }
+  const std::vector<HWND> children = childrenOf(findWindow(spec.window));
+  return index < static_cast<int32_t>(children.size()) ? children[static_cast<size_t>(index)] : nullptr;
+}
+
+std::wstring classOf(HWND hwnd) {
+  wchar_t name[128] = {};
+  GetClassNameW(hwnd, name, 128);
+  std::wstring s = name;
+  // A versioned class of the visual-style controls may carry a prefix ("6.0...!Button").
+  const size_t bang = s.rfind(L'!');
+  return bang == std::wstring::npos ? s : s.substr(bang + 1);
+}
+
+RECT rectInParent(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+std::vector<UiEvent> drainEvents() {
+  std::vector<UiEvent> events;
+  for (int i = 0; i < 1000; ++i) {
+    const UiEvent e = waitEvent(0);
+    if (e.kind == EventKind::noEvent) break;
+    events.push_back(e);
+  }
+  return events;
+}
+
+int countControlEvents(const std::vector<UiEvent>& events, int32_t control) {
+  int n = 0;
+  for (const UiEvent& e : events) {
+    if (e.kind == EventKind::controlEvent && e.control == control) ++n;
+  }
+  return n;
+}
+
+void removeAllItems(int32_t control) {
+  for (int i = 0; i < 100; ++i) removeItem(control, 0);
+}
+
+class Win32Ui : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(startUi());
+    ASSERT_TRUE(openMainWindow());
+    openSettingsWindow();
+  }
+  static void TearDownTestSuite() { destroyWindows(); }
+
+  void SetUp() override {
+    for (int32_t c : {AccountCombo, ZoneCombo, KindCombo, AccountList}) removeAllItems(c);
+    for (int32_t c : {LuckField, LinkField, NewAccountField}) setControlText(c, "");
+    drainEvents();
+  }
+};
+
+TEST_F(Win32Ui, WindowsHaveTheirTitlesClientSizesAndPlaces) {
+  const HWND main = findWindow(MainWindow);
+  const HWND settings = findWindow(SettingsWindow);
+  ASSERT_NE(main, nullptr);
+  ASSERT_NE(settings, nullptr);
+
+  for (const WindowSpec& spec : kWindows) {
+    const HWND w = findWindow(spec.number);
+    RECT client{};
+    GetClientRect(w, &client);
+    EXPECT_EQ(client.right, spec.clientWidth) << spec.number;
+    EXPECT_EQ(client.bottom, spec.clientHeight) << spec.number;
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(w, GWL_STYLE));
+    EXPECT_TRUE(style & WS_CAPTION) << spec.number;
+    EXPECT_TRUE(style & WS_SYSMENU) << spec.number;
+    EXPECT_TRUE(style & WS_THICKFRAME) << spec.number;
+    EXPECT_FALSE(style & WS_MINIMIZEBOX) << spec.number;
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX) << spec.number;
+    EXPECT_TRUE(IsWindowVisible(w)) << spec.number;
+    EXPECT_FALSE(IsIconic(w) || IsZoomed(w)) << spec.number;
+  }
+
+  RECT outer{};
+  GetWindowRect(main, &outer);
+  const int sw = GetSystemMetrics(SM_CXSCREEN);
+  const int sh = GetSystemMetrics(SM_CYSCREEN);
+  const int ow = std::min<int>(outer.right - outer.left, sw);
+  const int oh = std::min<int>(outer.bottom - outer.top, sh);
+  EXPECT_EQ(outer.left, (sw - ow) / 2);
+  EXPECT_EQ(outer.top, (sh - oh) / 2);
+
+  GetWindowRect(settings, &outer);
+  EXPECT_EQ(outer.left, 551);
+  EXPECT_EQ(outer.top, 364);
+}
+
+TEST_F(Win32Ui, ControlsAreStandardClassesWithTheirPlacesStylesAndFont) {
+  const auto guiFont = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
+  for (const ControlSpec& spec : kControls) {
+    SCOPED_TRACE(spec.name);
+    const HWND hwnd = controlWindow(spec.number);
+    ASSERT_NE(hwnd, nullptr);
+    const RECT r = rectInParent(hwnd);
+    EXPECT_EQ(r.left, spec.x);
+    EXPECT_EQ(r.top, spec.y);
+    EXPECT_EQ(r.right - r.left, spec.width);
+    EXPECT_EQ(r.bottom - r.top, spec.height);  // drop-down lists closed: 20
+    EXPECT_EQ(static_cast<WPARAM>(SendMessageW(hwnd, WM_GETFONT, 0, 0)), guiFont);
+
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
+    EXPECT_EQ((style & WS_TABSTOP) != 0, controlTakesFocus(spec.kind));
+    switch (spec.kind) {
+      case ControlKind::Label:
+        EXPECT_EQ(classOf(hwnd), L"Static");
+        EXPECT_EQ(style & SS_TYPEMASK, static_cast<DWORD>(SS_LEFT));
+        EXPECT_EQ(controlText(spec.number), *spec.firstText);
+        break;
+      case ControlKind::DropDown:
+        EXPECT_EQ(classOf(hwnd), L"ComboBox");
+        EXPECT_EQ(style & 3, static_cast<DWORD>(CBS_DROPDOWNLIST));
+        EXPECT_FALSE(style & CBS_SORT);
+        break;
+      case ControlKind::TextField:
+        EXPECT_EQ(classOf(hwnd), L"Edit");
+        EXPECT_TRUE(style & ES_AUTOHSCROLL);
+        EXPECT_FALSE(style & ES_MULTILINE);
+        EXPECT_TRUE(exStyle & WS_EX_CLIENTEDGE);
+        EXPECT_GE(static_cast<DWORD>(SendMessageW(hwnd, EM_GETLIMITTEXT, 0, 0)), 0x7FFFFFFEu);
+        break;
+      case ControlKind::PushButton:
+        EXPECT_EQ(classOf(hwnd), L"Button");
+        EXPECT_EQ(style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));  // never a default button
+        EXPECT_EQ(controlText(spec.number), *spec.firstText);
+        break;
+      case ControlKind::List:
+        EXPECT_EQ(classOf(hwnd), L"ListBox");
+        EXPECT_TRUE(style & LBS_NOTIFY);
+        EXPECT_TRUE(style & LBS_NOINTEGRALHEIGHT);
+        EXPECT_FALSE(style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL | LBS_SORT));
+        EXPECT_TRUE(exStyle & WS_EX_CLIENTEDGE);
+        break;
+    }
+  }
+}
+
+TEST_F(Win32Ui, TextsReachTheSystemAsUtf16FromWindows1250) {
+  wchar_t text[64] = {};
+  GetWindowTextW(controlWindow(LuckLabel), text, 64);
+  EXPECT_STREQ(text, L"Szczęście:");
+  GetWindowTextW(controlWindow(DeleteButton), text, 64);
+  EXPECT_STREQ(text, L"Usuń");
+
+  // Every Polish letter, both ways, and the system sees the real characters.
+  const std::string polish = "\xB9\xE6\xEA\xB3\xF1\xF3\x9C\x9F\xBF\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF";
+  setControlText(NewAccountField, polish);
+  GetWindowTextW(controlWindow(NewAccountField), text, 64);
+  EXPECT_STREQ(text, L"ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
+  EXPECT_EQ(controlText(NewAccountField), polish);
+
+  appendItem(AccountList, polish);
+  wchar_t item[64] = {};
+  SendMessageW(controlWindow(AccountList), LB_GETTEXT, 0, reinterpret_cast<LPARAM>(item));
+  EXPECT_STREQ(item, L"ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
+}
+
+TEST_F(Win32Ui, ChoiceListsStartOnTheirFirstSelections) {
+  fillChoiceLists();
+  EXPECT_EQ(selectedIndex(ZoneCombo), 3);
+  EXPECT_EQ(controlText(ZoneCombo), "4s");
+  EXPECT_EQ(selectedIndex(KindCombo), 0);
+  EXPECT_EQ(controlText(KindCombo), "bliska");
+  EXPECT_EQ(SendMessageW(controlWindow(ZoneCombo), CB_GETCOUNT, 0, 0), 5);
+  EXPECT_EQ(SendMessageW(controlWindow(KindCombo), CB_GETCOUNT, 0, 0), 3);
+}
+
+TEST_F(Win32Ui, ANewListHasNoSelectionAndAppendingKeepsTheSelection) {
+  for (int32_t control : {AccountCombo, AccountList}) {
+    SCOPED_TRACE(kControls[control].name);
+    EXPECT_EQ(selectedIndex(control), -1);
+    EXPECT_EQ(controlText(control), "");
+    appendItem(control, "Anna");
+    EXPECT_EQ(selectedIndex(control), -1);
+    selectIndex(control, 0);
+    appendItem(control, "Bolek");
+    EXPECT_EQ(selectedIndex(control), 0);
+    EXPECT_EQ(controlText(control), "Anna");
+  }
+}
+
+TEST_F(Win32Ui, SelectingOutsideTheItemsLeavesNoSelection) {
+  fillChoiceLists();
+  for (int32_t index : {5, -1, 100, INT32_MIN, INT32_MAX}) {
+    SCOPED_TRACE(index);
+    selectIndex(ZoneCombo, 2);
+    selectIndex(ZoneCombo, index);
+    EXPECT_EQ(selectedIndex(ZoneCombo), -1);
+    EXPECT_EQ(controlText(ZoneCombo), "");
+  }
+  selectIndex(ZoneCombo, 4);
+  EXPECT_EQ(controlText(ZoneCombo), "5s");
+}
+
+TEST_F(Win32Ui, RemovingAnItemKeepsTheSelectionWithItsItem) {
+  struct Case {
+    int32_t selected;
+    int32_t removed;
+    int32_t selectedAfter;
+    const char* textAfter;
+  };
+  const Case cases[] = {
+      {1, 0, 0, "B"},   // before the selection: it moves up with its item
+      {1, 1, -1, ""},   // the selected item itself: none selected
+      {1, 2, 1, "B"},   // after the selection: unchanged
+      {-1, 0, -1, ""},  // nothing selected stays so
+      {1, 3, 1, "B"},   // no such item: nothing changes
+      {1, -1, 1, "B"},
+  };
+  for (int32_t control : {AccountCombo, AccountList}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(kControls[control].name) + " selected " + std::to_string(c.selected) + " removed " +
+                   std::to_string(c.removed));
+      removeAllItems(control);
+      for (const char* name : {"A", "B", "C"}) appendItem(control, name);
+      selectIndex(control, c.selected);
+      removeItem(control, c.removed);
+      EXPECT_EQ(selectedIndex(control), c.selectedAfter);
+      EXPECT_EQ(controlText(control), c.textAfter);
+    }
+  }
+}
+
+TEST_F(Win32Ui, AnUnknownControlNumberDoesNothing) {
+  for (int32_t control : {-1, 20, 1000, INT32_MIN}) {
+    SCOPED_TRACE(control);
+    selectIndex(control, 0);
+    setControlText(control, "x");
+    appendItem(control, "x");
+    removeItem(control, 0);
+    EXPECT_EQ(selectedIndex(control), 0);
+    EXPECT_EQ(controlText(control), "");
+  }
+  // Operations that do not fit the control's kind change nothing either.
+  setControlText(ZoneCombo, "x");
+  appendItem(LinkField, "x");
+  EXPECT_EQ(controlText(LinkField), "");
+  EXPECT_EQ(selectedIndex(LinkField), -1);
+}
+
+TEST_F(Win32Ui, ATextFieldTakesALongTextWhole) {
+  std::string link = "http://127.0.0.1/";
+  while (link.size() < 70000) link += "abcdefghij";
+  setControlText(LinkField, link);
+  EXPECT_EQ(controlText(LinkField), link);
+}
+
+TEST_F(Win32Ui, ChangesMadeByTheProgramAreQueuedForTheLoop) {
+  setControlText(LuckField, "12");
+  const std::vector<UiEvent> events = drainEvents();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front().kind, EventKind::controlEvent);
+  EXPECT_EQ(events.front().window, MainWindow);
+  EXPECT_EQ(events.front().control, LuckField);
+  EXPECT_EQ(waitEvent(20).kind, EventKind::noEvent);
+}
+
+TEST_F(Win32Ui, CloseRequestsBecomeEventsAndTheWindowsStay) {
+  for (const WindowSpec& spec : kWindows) {
+    SCOPED_TRACE(spec.number);
+    const HWND w = findWindow(spec.number);
+    PostMessageW(w, WM_CLOSE, 0, 0);
+    const UiEvent e = waitEvent(1000);
+    EXPECT_EQ(e.kind, EventKind::closeEvent);
+    EXPECT_EQ(e.window, spec.number);
+    EXPECT_TRUE(IsWindow(w));
+    EXPECT_TRUE(IsWindowVisible(w));
+  }
+}
+
+TEST_F(Win32Ui, AClickedButtonReportsItsNumber) {
+  for (int32_t button : {CheckButton, AppendButton, DeleteButton, AddButton}) {
+    SCOPED_TRACE(kControls[button].name);
+    SendMessageW(controlWindow(button), BM_CLICK, 0, 0);
+    const std::vector<UiEvent> events = drainEvents();
+    EXPECT_EQ(countControlEvents(events, button), 1);
+    for (const UiEvent& e : events) {
+      if (e.control == button) {
+        EXPECT_EQ(e.window, kControls[button].window);
+      }
+    }
+  }
+}
+
+TEST_F(Win32Ui, EnterAndEscapeReachNoControl) {
+  // The dialog manager turns Enter and Escape into IDOK and IDCANCEL
+  // commands; no control may answer to them.
+  const HWND main = findWindow(MainWindow);
+  SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  EXPECT_TRUE(drainEvents().empty());
+}
+
+TEST_F(Win32Ui, TabVisitsTheFocusableControlsInNumberOrder) {
+  const std::vector<std::vector<int32_t>> rings = {{1, 5, 6, 7, 9, 12, 13}, {15, 16, 18, 19}};
+  for (size_t w = 0; w < rings.size(); ++w) {
+    const HWND window = findWindow(static_cast<int32_t>(w));
+    const std::vector<int32_t>& ring = rings[w];
+    HWND at = GetNextDlgTabItem(window, nullptr, FALSE);
+    for (size_t i = 0; i <= ring.size(); ++i) {  // once round and back to the first
+      EXPECT_EQ(at, controlWindow(ring[i % ring.size()])) << "window " << w << " step " << i;
+      at = GetNextDlgTabItem(window, at, FALSE);
+    }
+    EXPECT_EQ(GetNextDlgTabItem(window, controlWindow(ring.front()), TRUE), controlWindow(ring.back()));
+  }
+}
+
+TEST_F(Win32Ui, TheListReportsAReleaseOnAnItemAndTheStartOfADrag) {
+  appendItem(AccountList, "Anna");
+  appendItem(AccountList, "Bolek");
+  const HWND list = controlWindow(AccountList);
+  RECT item{};
+  SendMessageW(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
+  const int y = (item.top + item.bottom) / 2;
+  const int drag = GetSystemMetrics(SM_CXDRAG) + 2;
+
+  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, y));
+  EXPECT_EQ(selectedIndex(AccountList), 0);
+  drainEvents();  // the selection change
+  SendMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10 + drag, y));
+  EXPECT_EQ(countControlEvents(drainEvents(), AccountList), 1) << "drag start";
+  SendMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10 + 2 * drag, y));
+  EXPECT_EQ(countControlEvents(drainEvents(), AccountList), 0) << "a drag starts once";
+  SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(10 + 2 * drag, y));
+  EXPECT_GE(countControlEvents(drainEvents(), AccountList), 1) << "release of a press on an item";
+
+  // A press below the last item is not on an item: its release reports nothing.
+  const int below = item.bottom + 3 * (item.bottom - item.top);
+  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, below));
+  drainEvents();
+  SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(10, below));
+  EXPECT_EQ(countControlEvents(drainEvents(), AccountList), 0);
+}
+
+TEST_F(Win32Ui, TheListKeepsItsHeightAndScrollsWhenTheItemsDoNotFit) {
+  const HWND list = controlWindow(AccountList);
+  for (int i = 0; i < 20; ++i) appendItem(AccountList, "konto " + std::to_string(i));
+  const RECT r = rectInParent(list);
+  EXPECT_EQ(r.bottom - r.top, 100);
+  EXPECT_TRUE(GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL);
+  selectIndex(AccountList, 19);
+  EXPECT_EQ(controlText(AccountList), "konto 19");
+}
+
+TEST_F(Win32Ui, TheWaitEndsWithNoEventWhenNothingHappens) {
+  drainEvents();
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(waitEvent(100).kind, EventKind::noEvent);
+  // Generous upper bound: it must come back, not hang in the system's wait.
+  EXPECT_LT(GetTickCount64() - start, 5000u);
+}
+
+}  // namespace
