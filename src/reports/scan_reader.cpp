@@ -1,5 +1,6 @@
 #include "reports/scan_reader.h"
 
+#include <array>
 #include <utility>
 
 #include "app/texts.h"
@@ -40,6 +41,52 @@ static_assert(kLuckLabel.size() == 13);
 // leftText (text, 1) and rightText (text, 1), as views.
 std::string_view firstByte(std::string_view text) { return text.substr(0, text.empty() ? 0 : 1); }
 std::string_view lastByte(std::string_view text) { return text.empty() ? text : text.substr(text.size() - 1); }
+
+// The image markers of one report line, found in one pass: the scan's every
+// search for the next marker is answered from here instead of searching the
+// long line again. "><img src=" cannot overlap itself, so the occurrences
+// counted one behind the other are all there are.
+class ImageMarkers {
+ public:
+  explicit ImageMarkers(std::string_view reportLine) : line_(reportLine) {
+    for (int64_t from = 1; known_ < kKept; ++known_) {
+      const int64_t at = findText(line_, kImageMarker, from);
+      if (at == 0) {
+        complete_ = true;
+        break;
+      }
+      at_[known_] = at;
+      from = at + textLength(kImageMarker);
+    }
+  }
+
+  int64_t countUpTo25() const { return known_ < kPendingSlots ? known_ : kPendingSlots; }
+
+  // findText (suffix, "><img src=", start) for a suffix of the report line.
+  int64_t find(std::string_view suffix, int64_t start) const {
+    // As findText clamps: nothing in an empty text or from beyond its end;
+    // a start below 1 counts as 1. An occurrence lies wholly inside the
+    // suffix exactly when it begins at or behind the suffix's first byte.
+    if (suffix.empty() || start > textLength(suffix)) return 0;
+    if (start < 1) start = 1;
+    const int64_t offset = textLength(line_) - textLength(suffix);  // bytes cut off in front
+    const int64_t from = offset + start;                            // 1-based in the whole line
+    for (int64_t k = 0; k < known_; ++k) {
+      if (at_[k] >= from) return at_[k] - offset;
+    }
+    if (complete_) return 0;
+    const int64_t at = findText(line_, kImageMarker, from);  // behind the ones kept
+    return at == 0 ? 0 : at - offset;
+  }
+
+ private:
+  // 25 expeditions and the marker that ends the stretch of the 25th.
+  static constexpr int64_t kKept = kPendingSlots + 1;
+  std::string_view line_;
+  std::array<int64_t, kKept> at_{};
+  int64_t known_ = 0;
+  bool complete_ = false;
+};
 
 }  // namespace
 
@@ -104,18 +151,20 @@ void ReportReader::feedLine(std::string_view line) {
   }
 }
 
-void ReportReader::readExpeditions(std::string_view line) {
+void ReportReader::readExpeditions(std::string_view reportLine) {
   // Reports of more than 25 expeditions fill the 25 slots; the rest are
-  // left out, of the slots, of pendingCount and of the summary.
-  const int64_t count = countText(line, kImageMarker);
-  const int64_t filled = count < kPendingSlots ? count : kPendingSlots;
+  // left out, of the slots, of pendingCount and of the summary. So only
+  // whether the count reaches 25 matters beyond 25.
+  const ImageMarkers markers(reportLine);
+  const int64_t filled = markers.countUpTo25();
   state_.pendingCount = static_cast<uint8_t>(filled);
 
+  std::string_view line = reportLine;
   for (int64_t j = 0; j < filled; ++j) {
     // `line` is always a suffix of the report line, as if cut with
     // midTextToEnd, and `chunk` a stretch of it: views, never copies.
-    const int64_t start = findText(line, kImageMarker, 1);
-    int64_t next = findText(line, kImageMarker, start + kNextMarkerOffset);
+    const int64_t start = markers.find(line, 1);
+    int64_t next = markers.find(line, start + kNextMarkerOffset);
     if (next == 0) next = textLength(line) - 1;
     // From start through next + 1: this expedition and the first two bytes
     // of the following marker; for the last one, the rest of the line.

@@ -47,7 +47,7 @@ class ReportReader {
   const std::string* resultText() const;
 
  private:
-  void readExpeditions(std::string_view line);
+  void readExpeditions(std::string_view reportLine);
   void gatherItems(std::string_view text, PendingExpedition& slot);
 
   enum class Result { Unchanged, NoReportFound, Summary };
