@@ -10,6 +10,7 @@ namespace platform {
 
 using SocketHandle = intptr_t;
 constexpr SocketHandle kNoSocket = -1;
+constexpr int64_t kNothingWaiting = -2;  // NetCalls::receive: no bytes yet
 
 enum class WaitResult {
   Ready,     // a read or write will not block: data, end of connection or an error waits
@@ -37,8 +38,9 @@ struct NetCalls {
   // could be taken just now), -1 on error. Never raises a signal when the
   // other side has gone. Call waitWritable first.
   int64_t (*send)(SocketHandle socket, const void* bytes, int64_t count);
-  // Bytes received, 0 when the other side has closed the connection, -1 on
-  // error. Blocks until something arrives; call waitReadable first.
+  // Bytes already waiting (at most count), 0 when the other side has closed
+  // the connection, -1 on error, kNothingWaiting when none have come yet.
+  // Never blocks: wait with waitReadable when nothing is waiting.
   int64_t (*receive)(SocketHandle socket, void* buffer, int64_t count);
   void (*close)(SocketHandle socket);
 };

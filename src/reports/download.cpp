@@ -65,10 +65,17 @@ class Connection {
 
   // Bytes received within `timeoutMs`, at most `count`; 0 when none came
   // because the time ran out, the server closed the connection or it broke.
+  // Bytes already waiting are taken at once; else it waits for them.
   int64_t receive(char* buffer, size_t count, int64_t timeoutMs) {
     const platform::NetCalls& net = platform::netCalls();
-    if (net.waitReadable(socket_, timeoutMs) != platform::WaitResult::Ready) return 0;
-    return std::max<int64_t>(net.receive(socket_, buffer, static_cast<int64_t>(count)), 0);
+    const platform::ClockCalls& clock = platform::clockCalls();
+    const int64_t start = clock.milliseconds();
+    for (;;) {
+      const int64_t got = net.receive(socket_, buffer, static_cast<int64_t>(count));
+      if (got != platform::kNothingWaiting) return std::max<int64_t>(got, 0);
+      const int64_t left = std::max<int64_t>(timeoutMs - (clock.milliseconds() - start), 0);
+      if (net.waitReadable(socket_, left) != platform::WaitResult::Ready) return 0;
+    }
   }
 
  private:

@@ -83,8 +83,9 @@ int64_t sendBytes(SocketHandle socket, const void* bytes, int64_t count) {
 
 int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
   for (;;) {
-    const ssize_t got = ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(count), 0);
+    const ssize_t got = ::recv(static_cast<int>(socket), buffer, static_cast<size_t>(count), MSG_DONTWAIT);
     if (got >= 0) return got;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kNothingWaiting;
     if (errno != EINTR) return -1;
   }
 }

@@ -69,6 +69,15 @@ int64_t sendBytes(SocketHandle socket, const void* bytes, int64_t count) {
 }
 
 int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
+  // The socket blocks, so recv is called only when it will not wait: bytes
+  // are waiting (FIONREAD), or select says the end or an error is there.
+  u_long waiting = 0;
+  if (ioctlsocket(static_cast<SOCKET>(socket), FIONREAD, &waiting) != 0) return -1;
+  if (waiting == 0) {
+    const WaitResult ready = waitFor(socket, false, 0);
+    if (ready == WaitResult::Failed) return -1;
+    if (ready == WaitResult::TimedOut) return kNothingWaiting;
+  }
   const int n = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
   const int got = ::recv(static_cast<SOCKET>(socket), static_cast<char*>(buffer), n, 0);
   return got == SOCKET_ERROR ? -1 : got;
