@@ -76,7 +76,8 @@ bool runCurl(const std::string& url, const std::string& file, double& curlOwnMs)
 
 std::string page(size_t size) {
   std::string body;
-  for (int row = 0; body.size() < size; ++row) body += "<tr><td>wyprawa " + std::to_string(row) + "</td></tr>\n";
+  for (int row = 0; body.size() < size; ++row)
+    body += "<tr><td>wyprawa " + std::to_string(row) + "</td></tr>\n";
   body.resize(size);
   return body;
 }
@@ -114,9 +115,11 @@ bool compareWithCurl(const char* name, const CannedReply& reply, const std::stri
     curlWhole.push_back(millisecondsSince(start));
     curlOwn.push_back(own);
   }
-  std::printf("%-15s downloadToFile %7.3f ms | curl process %7.3f ms, curl time_total %7.3f ms | ratio %.2fx / %.2fx\n",
-              name, median(ours), median(curlWhole), median(curlOwn), median(ours) / median(curlWhole),
-              median(ours) / median(curlOwn));
+  std::printf(
+      "%-15s downloadToFile %7.3f ms | curl process %7.3f ms, curl time_total %7.3f ms | ratio %.2fx / "
+      "%.2fx\n",
+      name, median(ours), median(curlWhole), median(curlOwn), median(ours) / median(curlWhole),
+      median(ours) / median(curlOwn));
   return true;
 }
 
@@ -139,8 +142,9 @@ int main() {
     const double ms = millisecondsSince(start);
     const long growth = peakKilobytes() - before;
     const auto fileSize = std::filesystem::file_size(dir.path() / "big.html");
-    std::printf("100 MB body: %s, %ju bytes in %.0f ms (%.0f MB/s), peak memory grew by %ld KB (limit 1024 KB)\n",
-                result ? "ok" : "FAILED", static_cast<uintmax_t>(fileSize), ms, size / 1e3 / ms, growth);
+    std::printf(
+        "100 MB body: %s, %ju bytes in %.0f ms (%.0f MB/s), peak memory grew by %ld KB (limit 1024 KB)\n",
+        result ? "ok" : "FAILED", static_cast<uintmax_t>(fileSize), ms, size / 1e3 / ms, growth);
     ok = ok && result && fileSize == size && growth < 1024;
     std::filesystem::remove(dir.path() / "big.html");
   }
@@ -149,15 +153,19 @@ int main() {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
   const int rounds = 41;
   std::printf("100 KB page, %d rounds each, medians:\n", rounds);
-  ok = compareWithCurl("content-length", head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
-                       body, dir, rounds) && ok;
-  ok = compareWithCurl("chunked", head + "Transfer-Encoding: chunked\r\n\r\n" + chunked(body, 4096), body, dir,
-                       rounds) && ok;
+  ok = compareWithCurl("content-length",
+                       head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body, body, dir,
+                       rounds) &&
+       ok;
+  ok = compareWithCurl("chunked", head + "Transfer-Encoding: chunked\r\n\r\n" + chunked(body, 4096), body,
+                       dir, rounds) &&
+       ok;
   ok = compareWithCurl("until-close", head + "\r\n" + body, body, dir, rounds) && ok;
 
   // How soon an until-close download ends after the server has closed.
   {
-    HttpTestServer server(CannedReply().send(head + "\r\n" + body.substr(0, 50000)).pause(50).send(body.substr(50000)));
+    HttpTestServer server(
+        CannedReply().send(head + "\r\n" + body.substr(0, 50000)).pause(50).send(body.substr(50000)));
     std::vector<double> after;
     for (int i = 0; i < rounds; ++i) {
       const int result = downloadToFile(server.url("/").c_str(), "temp.html");
@@ -170,8 +178,9 @@ int main() {
     }
     if (!after.empty()) {
       const double worst = *std::max_element(after.begin(), after.end());
-      std::printf("until-close: done %.3f ms after the server's close (median), %.3f ms at worst (limit 20 ms)\n",
-                  median(after), worst);
+      std::printf(
+          "until-close: done %.3f ms after the server's close (median), %.3f ms at worst (limit 20 ms)\n",
+          median(after), worst);
       ok = ok && worst < 20;
     }
   }

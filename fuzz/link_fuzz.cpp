@@ -35,8 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!parts.targetPath.empty()) require(endsWith(link, "/" + parts.targetPath));
   // Nothing of the target path is in the authority: the authority has no "/".
   const size_t slash = link.find('/', scheme + 3);
-  if (slash == std::string::npos) require(parts.targetPath.empty());
-  else require(parts.targetPath == link.substr(slash + 1));
+  if (slash == std::string::npos)
+    require(parts.targetPath.empty());
+  else
+    require(parts.targetPath == link.substr(slash + 1));
 
   const std::string request = buildRequest(parts);
   const std::string hostLine = parts.host + (parts.port == 80 ? "" : ":" + std::to_string(parts.port));
@@ -45,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   uint32_t address = 0;
   if (parseDottedIpv4(parts.host, address)) {
-    const std::string written = std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
-                                std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);
+    const std::string written = std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) +
+                                "." + std::to_string((address >> 8) & 255) + "." +
+                                std::to_string(address & 255);
     uint32_t again = 0;
     require(parseDottedIpv4(written, again) && again == address);
   }

@@ -140,7 +140,8 @@ int downloadToFile(const char* url, const std::string& fileName) {
   std::string body;
   body.reserve(sizeof buffer);
   while (response.result() == HttpResponseDecoder::Result::NeedMore) {
-    const int64_t got = connection.receive(buffer, response.nextReadSize(), response.readTimeoutSeconds() * 1000);
+    const int64_t got =
+        connection.receive(buffer, response.nextReadSize(), response.readTimeoutSeconds() * 1000);
     if (got > 0) {
       response.feed(buffer, static_cast<size_t>(got), body);
     } else {

@@ -13,7 +13,8 @@ bool splitLink(std::string_view link, LinkParts& parts) {
 
   const size_t slash = rest.find('/');
   std::string_view authority = rest.substr(0, slash);
-  const std::string_view target = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+  const std::string_view target =
+      slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
 
   // User name and password are dropped: no authorization is ever sent.
   const size_t at = authority.find('@');

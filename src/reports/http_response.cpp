@@ -96,7 +96,8 @@ HttpResponseDecoder::Result HttpResponseDecoder::feed(const char* data, size_t s
       }
       case Step::CountedBody:
       case Step::ChunkData: {
-        const size_t take = static_cast<size_t>(std::min<int64_t>(remaining_, static_cast<int64_t>(size - i)));
+        const size_t take =
+            static_cast<size_t>(std::min<int64_t>(remaining_, static_cast<int64_t>(size - i)));
         body.append(data + i, take);
         i += take;
         remaining_ -= static_cast<int64_t>(take);
@@ -242,7 +243,8 @@ void HttpResponseDecoder::headerLine(const std::string& line) {
     if (line.find("chunked", kTransferEncoding.size()) != std::string::npos) chunked_ = true;
   } else if (startsWithNoCase(line, kContentLength)) {
     contentLengthSeen_ = true;
-    contentLengthValid_ = parseContentLength(std::string_view(line).substr(kContentLength.size()), contentLength_);
+    contentLengthValid_ =
+        parseContentLength(std::string_view(line).substr(kContentLength.size()), contentLength_);
   }
 }
 

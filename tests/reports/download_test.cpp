@@ -1,3 +1,5 @@
+#include "reports/download.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/net.h"
-#include "reports/download.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 
@@ -210,12 +211,12 @@ TEST_F(Download, ResponsesAndWhatTheyLeaveInTheFile) {
   };
   const Case cases[] = {
       {"200", okPage("<html>raport</html>"), 1, "<html>raport</html>"},
-      {"302 with body", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 5\r\n\r\nmoved", 1,
-       "moved"},
+      {"302 with body", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 5\r\n\r\nmoved",
+       1, "moved"},
       {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", 0, kOld},
       {"header names in capitals", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH: 3\r\n\r\nabcdef", 1, "abc"},
-      {"header names mixed", chunkedHead.substr(0, 17) + "TrAnSfEr-EnCoDiNg: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
-       1, "abc"},
+      {"header names mixed",
+       chunkedHead.substr(0, 17) + "TrAnSfEr-EnCoDiNg: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 1, "abc"},
       {"content-length 0", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 1, ""},
       {"bytes beyond the length ignored", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbodyEXTRA", 1, "body"},
       {"large body", okPage(bigBody), 1, bigBody},
@@ -223,15 +224,28 @@ TEST_F(Download, ResponsesAndWhatTheyLeaveInTheFile) {
        CannedReply().send(chunkedHead + manyChunks.substr(0, 333)).pause(40).send(manyChunks.substr(333)), 1,
        manyBody},
       {"chunk size split across reads",
-       CannedReply().send(chunkedHead + "5\r\nhel").pause(40).send("lo\r\n1").pause(40).send("0\r\n0123456789abcdef\r\n0\r\n\r\n"),
+       CannedReply()
+           .send(chunkedHead + "5\r\nhel")
+           .pause(40)
+           .send("lo\r\n1")
+           .pause(40)
+           .send("0\r\n0123456789abcdef\r\n0\r\n\r\n"),
        1, "hello0123456789abcdef"},
       {"head in pieces",
-       CannedReply().send("HTTP/1.1 200 O").pause(40).send("K\r\nContent-Le").pause(40).send("ngth: 2\r\n\r").pause(40).send("\nok"),
+       CannedReply()
+           .send("HTTP/1.1 200 O")
+           .pause(40)
+           .send("K\r\nContent-Le")
+           .pause(40)
+           .send("ngth: 2\r\n\r")
+           .pause(40)
+           .send("\nok"),
        1, "ok"},
-      {"head over 64 KiB", "HTTP/1.1 200 OK\r\nX-Big: " + std::string(70000, 'x') + "\r\nContent-Length: 2\r\n\r\nok", 0,
-       kOld},
+      {"head over 64 KiB",
+       "HTTP/1.1 200 OK\r\nX-Big: " + std::string(70000, 'x') + "\r\nContent-Length: 2\r\n\r\nok", 0, kOld},
       {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -2\r\n\r\nok", 0, kOld},
-      {"until close", CannedReply().send("HTTP/1.0 200 OK\r\n\r\nfirst ").pause(100).send("second"), 1, "first second"},
+      {"until close", CannedReply().send("HTTP/1.0 200 OK\r\n\r\nfirst ").pause(100).send("second"), 1,
+       "first second"},
       // A body cut short is a failure; the file keeps what came.
       {"length cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this", 0, "only this"},
       {"chunks cut short", chunkedHead + "5\r\nhello\r\n9\r\nworld", 0, "helloworld"},
@@ -430,10 +444,11 @@ TEST_F(Download, WriteThatFails) {
 }
 
 TEST_F(Download, PiecesAreWrittenAsTheyCome) {
-  HttpTestServer server(CannedReply()
-                            .send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n400\r\n" + std::string(1024, 'a'))
-                            .pause(30)
-                            .send("\r\n400\r\n" + std::string(1024, 'b') + "\r\n0\r\n\r\n"));
+  HttpTestServer server(
+      CannedReply()
+          .send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n400\r\n" + std::string(1024, 'a'))
+          .pause(30)
+          .send("\r\n400\r\n" + std::string(1024, 'b') + "\r\n0\r\n\r\n"));
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), std::string(1024, 'a') + std::string(1024, 'b'));
   // Each read asks for at most 1024 bytes and goes to the file at once.

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "reports/http_link.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -51,7 +51,13 @@ TEST(SplitLink, PartsAndRequest) {
       // Nothing is trimmed or decoded.
       {"  http://H%41st/ ", "H%41st", 80, " ", "H%41st"},
       {"http://h?q=1/y", "h?q=1", 80, "y", "h?q=1"},
-      {"http://\xb3\xf3" "d\xbc/\xea", "\xb3\xf3" "d\xbc", 80, "\xea", "\xb3\xf3" "d\xbc"},
+      {"http://\xb3\xf3"
+       "d\xbc/\xea",
+       "\xb3\xf3"
+       "d\xbc",
+       80, "\xea",
+       "\xb3\xf3"
+       "d\xbc"},
   };
   for (const Case& c : cases) {
     LinkParts parts;
@@ -102,14 +108,22 @@ TEST(ParseDottedIpv4, NumbersAndNames) {
     uint32_t address;
   };
   const Case cases[] = {
-      {"127.0.0.1", true, 0x7F000001},    {"0.0.0.0", true, 0},
-      {"255.255.255.255", true, 0xFFFFFFFF}, {"10.20.30.40", true, 0x0A141E28},
-      {"001.002.003.004", true, 0x01020304}, {"256.0.0.1", false, 0},
-      {"1.2.3", false, 0},                {"1.2.3.4.5", false, 0},
-      {"1.2.3.4 ", false, 0},             {" 1.2.3.4", false, 0},
-      {"1..3.4", false, 0},               {"1.2.3.", false, 0},
-      {"1.2.3.0004", false, 0},           {"localhost", false, 0},
-      {"1.2.3.4a", false, 0},             {"", false, 0},
+      {"127.0.0.1", true, 0x7F000001},
+      {"0.0.0.0", true, 0},
+      {"255.255.255.255", true, 0xFFFFFFFF},
+      {"10.20.30.40", true, 0x0A141E28},
+      {"001.002.003.004", true, 0x01020304},
+      {"256.0.0.1", false, 0},
+      {"1.2.3", false, 0},
+      {"1.2.3.4.5", false, 0},
+      {"1.2.3.4 ", false, 0},
+      {" 1.2.3.4", false, 0},
+      {"1..3.4", false, 0},
+      {"1.2.3.", false, 0},
+      {"1.2.3.0004", false, 0},
+      {"localhost", false, 0},
+      {"1.2.3.4a", false, 0},
+      {"", false, 0},
   };
   for (const Case& c : cases) {
     uint32_t address = 12345;

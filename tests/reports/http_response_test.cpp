@@ -1,10 +1,10 @@
+#include "reports/http_response.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include "reports/http_response.h"
 
 namespace {
 
@@ -43,12 +43,15 @@ std::vector<DecodeCase> decodeCases() {
   const std::string binary("\0\r\n\r\n\xff\r0\r\n", 11);
   return {
       // Status line.
-      {"ContentLength", kOk + "Content-Length: 5\r\n\r\nhello", Result::Done, true, Framing::ContentLength, "hello"},
-      {"Found302WithBody", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 4\r\n\r\nmoved",
-       Result::Done, true, Framing::ContentLength, "move"},
+      {"ContentLength", kOk + "Content-Length: 5\r\n\r\nhello", Result::Done, true, Framing::ContentLength,
+       "hello"},
+      {"Found302WithBody",
+       "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 4\r\n\r\nmoved", Result::Done,
+       true, Framing::ContentLength, "move"},
       {"NotFound", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", Result::Failed, false,
        Framing::Unknown, ""},
-      {"ServerError", "HTTP/1.1 500 Internal Server Error\r\n\r\nx", Result::Failed, false, Framing::Unknown, ""},
+      {"ServerError", "HTTP/1.1 500 Internal Server Error\r\n\r\nx", Result::Failed, false, Framing::Unknown,
+       ""},
       {"CodeAnywhereInStatusLine", "HTTP/1.0 503 Busy since 200 s\r\n\r\nx", Result::Done, true,
        Framing::UntilClose, "x"},
       {"EmptyStatusLine", "\r\n" + kOk + "\r\nx", Result::Failed, false, Framing::Unknown, ""},
@@ -56,8 +59,8 @@ std::vector<DecodeCase> decodeCases() {
       // Line ends: CR, with an LF after it skipped; a lone LF ends nothing.
       {"LinesEndAtCrAlone", "HTTP/1.1 200 OK\rContent-Length: 2\r\rok!", Result::Done, true,
        Framing::ContentLength, "ok"},
-      {"LoneLfEndsNoLine", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", Result::Failed, false, Framing::Unknown,
-       ""},
+      {"LoneLfEndsNoLine", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", Result::Failed, false,
+       Framing::Unknown, ""},
       {"LoneLfInsideStatusLine", "HTTP/1.1 200 OK\nContent-Length: 2\r\n\r\nabc", Result::Done, true,
        Framing::UntilClose, "abc"},
       {"BodyBeginsAfterOneLf", kOk + "Content-Length: 4\r\n\r\n\n\nab", Result::Done, true,
@@ -66,57 +69,64 @@ std::vector<DecodeCase> decodeCases() {
       // Headers.
       {"HeaderNamesInCapitals", kOk + "CONTENT-LENGTH: 3\r\n\r\nabcdef", Result::Done, true,
        Framing::ContentLength, "abc"},
-      {"HeaderNamesMixedCase", kOk + "transfer-ENCODING: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", Result::Done, true,
-       Framing::Chunked, "abc"},
+      {"HeaderNamesMixedCase", kOk + "transfer-ENCODING: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", Result::Done,
+       true, Framing::Chunked, "abc"},
       {"HeaderNameMustBeginTheLine", kOk + "X-Content-Length: 3\r\n\r\nabcdef", Result::Done, true,
        Framing::UntilClose, "abcdef"},
-      {"NoBlankBeforeColon", kOk + "Content-Length : 3\r\n\r\nabcdef", Result::Done, true, Framing::UntilClose,
-       "abcdef"},
-      {"LaterLengthReplacesEarlier", kOk + "Content-Length: 10\r\nContent-Length: 2\r\n\r\nabcdef", Result::Done,
-       true, Framing::ContentLength, "ab"},
+      {"NoBlankBeforeColon", kOk + "Content-Length : 3\r\n\r\nabcdef", Result::Done, true,
+       Framing::UntilClose, "abcdef"},
+      {"LaterLengthReplacesEarlier", kOk + "Content-Length: 10\r\nContent-Length: 2\r\n\r\nabcdef",
+       Result::Done, true, Framing::ContentLength, "ab"},
       {"LengthWithBlanksAndTail", kOk + "Content-length:\t  +3 bytes\r\n\r\nabcdef", Result::Done, true,
        Framing::ContentLength, "abc"},
-      {"NegativeLength", kOk + "Content-Length: -5\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown, ""},
-      {"LengthNotANumber", kOk + "Content-Length: five\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown, ""},
+      {"NegativeLength", kOk + "Content-Length: -5\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown,
+       ""},
+      {"LengthNotANumber", kOk + "Content-Length: five\r\n\r\nabcdef", Result::Failed, false,
+       Framing::Unknown, ""},
       {"LengthEmpty", kOk + "Content-Length:\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown, ""},
       {"LengthTooLarge", kOk + "Content-Length: 99999999999999999999\r\n\r\nab", Result::Failed, false,
        Framing::Unknown, ""},
-      {"BadLengthReplacedByGoodOne", kOk + "Content-Length: x\r\nContent-Length: 1\r\n\r\nab", Result::Done, true,
-       Framing::ContentLength, "a"},
-      {"ChunkedWinsOverLength", kOk + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n",
-       Result::Done, true, Framing::Chunked, "abcd"},
-      {"ChunkedWinsOverBadLength", kOk + "Content-Length: -1\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nz\r\n0\r\n",
+      {"BadLengthReplacedByGoodOne", kOk + "Content-Length: x\r\nContent-Length: 1\r\n\r\nab", Result::Done,
+       true, Framing::ContentLength, "a"},
+      {"ChunkedWinsOverLength",
+       kOk + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n4\r\nabcd\r\n0\r\n\r\n", Result::Done,
+       true, Framing::Chunked, "abcd"},
+      {"ChunkedWinsOverBadLength",
+       kOk + "Content-Length: -1\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nz\r\n0\r\n", Result::Done, true,
+       Framing::Chunked, "z"},
+      {"ChunkedAmongCodings", kOk + "Transfer-Encoding: gzip, chunked\r\n\r\n1\r\nz\r\n0\r\n\r\n",
        Result::Done, true, Framing::Chunked, "z"},
-      {"ChunkedAmongCodings", kOk + "Transfer-Encoding: gzip, chunked\r\n\r\n1\r\nz\r\n0\r\n\r\n", Result::Done,
-       true, Framing::Chunked, "z"},
       {"OtherCodingIsNotChunked", kOk + "Transfer-Encoding: identity\r\n\r\n1\r\nz", Result::Done, true,
        Framing::UntilClose, "1\r\nz"},
       // Content-length framing.
-      {"LengthZero", kOk + "Content-Length: 0\r\n\r\nignored", Result::Done, true, Framing::ContentLength, ""},
+      {"LengthZero", kOk + "Content-Length: 0\r\n\r\nignored", Result::Done, true, Framing::ContentLength,
+       ""},
       {"BytesBeyondLengthIgnored", kOk + "Content-Length: 3\r\n\r\nabcHTTP/1.1 200", Result::Done, true,
        Framing::ContentLength, "abc"},
-      {"LengthCutShort", kOk + "Content-Length: 10\r\n\r\nhello", Result::Failed, true, Framing::ContentLength,
-       "hello"},
+      {"LengthCutShort", kOk + "Content-Length: 10\r\n\r\nhello", Result::Failed, true,
+       Framing::ContentLength, "hello"},
       {"BinaryBodyUntouched", kOk + "Content-Length: 11\r\n\r\n" + binary, Result::Done, true,
        Framing::ContentLength, binary},
       // Chunked framing.
-      {"Chunked", kChunkedHead + "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", Result::Done, true, Framing::Chunked,
-       "hello world"},
+      {"Chunked", kChunkedHead + "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", Result::Done, true,
+       Framing::Chunked, "hello world"},
       {"ManySmallChunks", kChunkedHead + many, Result::Done, true, Framing::Chunked, manyBody},
       {"ChunkExtensionsIgnored", kChunkedHead + "5;name=\"v;1\"\r\nhello\r\n2 ; x\r\n!!\r\n0;last\r\n\r\n",
        Result::Done, true, Framing::Chunked, "hello!!"},
-      {"HexSizesAnyCase", kChunkedHead + "a\r\n0123456789\r\nB\r\nabcdefghijk\r\n0\r\n\r\n", Result::Done, true,
-       Framing::Chunked, "0123456789abcdefghijk"},
+      {"HexSizesAnyCase", kChunkedHead + "a\r\n0123456789\r\nB\r\nabcdefghijk\r\n0\r\n\r\n", Result::Done,
+       true, Framing::Chunked, "0123456789abcdefghijk"},
       {"SizeAsPercentX", kChunkedHead + "  0x3\r\nabc\r\n+2\r\nde\r\n000\r\n\r\n", Result::Done, true,
        Framing::Chunked, "abcde"},
       {"SizeLineWithoutNumberEnds", kChunkedHead + "3\r\nabc\r\nzz\r\n4\r\nlost\r\n", Result::Done, true,
        Framing::Chunked, "abc"},
-      {"EmptySizeLineEnds", kChunkedHead + "3\r\nabc\r\n\r\n4\r\nlost\r\n", Result::Done, true, Framing::Chunked,
+      {"EmptySizeLineEnds", kChunkedHead + "3\r\nabc\r\n\r\n4\r\nlost\r\n", Result::Done, true,
+       Framing::Chunked, "abc"},
+      {"ZeroXWithoutDigitsEnds", kChunkedHead + "3\r\nabc\r\n0xg\r\n", Result::Done, true, Framing::Chunked,
        "abc"},
-      {"ZeroXWithoutDigitsEnds", kChunkedHead + "3\r\nabc\r\n0xg\r\n", Result::Done, true, Framing::Chunked, "abc"},
       {"TrailersNotRead", kChunkedHead + "3\r\nabc\r\n0\r\nTrailer: x\r\n\r\nHTTP", Result::Done, true,
        Framing::Chunked, "abc"},
-      {"LastChunkWithoutLineEnd", kChunkedHead + "3\r\nabc\r\n0", Result::Done, true, Framing::Chunked, "abc"},
+      {"LastChunkWithoutLineEnd", kChunkedHead + "3\r\nabc\r\n0", Result::Done, true, Framing::Chunked,
+       "abc"},
       {"ChunkDataLooksLikeFraming", kChunkedHead + "7\r\n0\r\n\r\n\xff\r\r\n0\r\n\r\n", Result::Done, true,
        Framing::Chunked, "0\r\n\r\n\xff\r"},
       {"ChunkDataWithoutCrLf", kChunkedHead + "3\r\nabc4\r\ndefg\n1\r\nh\r\n0\r\n\r\n", Result::Done, true,
@@ -178,8 +188,8 @@ TEST(HttpResponseDecoder, HeadUpTo64KiB) {
   EXPECT_EQ(body, "ok");
 
   // The head counts up to and including its empty line's CR.
-  const std::string exact = kOk + "X: " + std::string(HttpResponseDecoder::kMaxHeadBytes - kOk.size() - 6, 'x') +
-                            "\r\n\r";
+  const std::string exact =
+      kOk + "X: " + std::string(HttpResponseDecoder::kMaxHeadBytes - kOk.size() - 6, 'x') + "\r\n\r";
   ASSERT_EQ(exact.size(), HttpResponseDecoder::kMaxHeadBytes);
   HttpResponseDecoder atLimit;
   body.clear();

@@ -187,7 +187,8 @@ struct HttpTestServer::Impl {
   void pauseFor(uint64_t ms) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!stopped() && std::chrono::steady_clock::now() < until) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kSliceMs)));
     }
   }
@@ -268,7 +269,8 @@ struct HttpTestServer::Impl {
   }
 };
 
-HttpTestServer::HttpTestServer(CannedReply reply) : HttpTestServer(std::vector<CannedReply>{std::move(reply)}) {}
+HttpTestServer::HttpTestServer(CannedReply reply)
+    : HttpTestServer(std::vector<CannedReply>{std::move(reply)}) {}
 
 HttpTestServer::HttpTestServer(std::vector<CannedReply> replies) : impl_(std::make_unique<Impl>()) {
   impl_->replies = std::move(replies);

@@ -71,12 +71,17 @@ bool connectTo(SocketHandle socket, uint32_t address, uint16_t port) {
   return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
-WaitResult waitReadable(SocketHandle socket, int64_t milliseconds) { return waitFor(socket, POLLIN, milliseconds); }
-WaitResult waitWritable(SocketHandle socket, int64_t milliseconds) { return waitFor(socket, POLLOUT, milliseconds); }
+WaitResult waitReadable(SocketHandle socket, int64_t milliseconds) {
+  return waitFor(socket, POLLIN, milliseconds);
+}
+WaitResult waitWritable(SocketHandle socket, int64_t milliseconds) {
+  return waitFor(socket, POLLOUT, milliseconds);
+}
 
 int64_t sendBytes(SocketHandle socket, const void* bytes, int64_t count) {
   // MSG_NOSIGNAL: a connection the server has dropped gives EPIPE, not SIGPIPE.
-  const ssize_t sent = ::send(static_cast<int>(socket), bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
+  const ssize_t sent =
+      ::send(static_cast<int>(socket), bytes, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
   if (sent >= 0) return sent;
   return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
 }
@@ -92,7 +97,7 @@ int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
 
 void closeSocket(SocketHandle socket) { ::close(static_cast<int>(socket)); }
 
-const NetCalls kPlatform{startup,      cleanup,   openTcp,    lookupHost,   connectTo,
+const NetCalls kPlatform{startup,      cleanup,      openTcp,   lookupHost,   connectTo,
                          waitReadable, waitWritable, sendBytes, receiveBytes, closeSocket};
 NetCalls live = kPlatform;
 

@@ -23,7 +23,8 @@ SocketHandle openTcp() {
 
 bool lookupHost(const std::string& name, uint32_t& address) {
   const hostent* host = gethostbyname(name.c_str());
-  if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 || host->h_addr_list[0] == nullptr)
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
+      host->h_addr_list[0] == nullptr)
     return false;
   in_addr first;
   memcpy(&first, host->h_addr_list[0], sizeof first);
@@ -51,15 +52,20 @@ WaitResult waitFor(SocketHandle socket, bool forWrite, int64_t milliseconds) {
     FD_ZERO(&set);
     FD_SET(static_cast<SOCKET>(socket), &set);
     timeval limit{static_cast<long>(left / 1000), static_cast<long>(left % 1000) * 1000};
-    const int r = forWrite ? select(0, nullptr, &set, nullptr, &limit) : select(0, &set, nullptr, nullptr, &limit);
+    const int r =
+        forWrite ? select(0, nullptr, &set, nullptr, &limit) : select(0, &set, nullptr, nullptr, &limit);
     if (r == SOCKET_ERROR) return WaitResult::Failed;
     if (r > 0) return WaitResult::Ready;
     if (platformClockCalls().milliseconds() >= deadline) return WaitResult::TimedOut;
   }
 }
 
-WaitResult waitReadable(SocketHandle socket, int64_t milliseconds) { return waitFor(socket, false, milliseconds); }
-WaitResult waitWritable(SocketHandle socket, int64_t milliseconds) { return waitFor(socket, true, milliseconds); }
+WaitResult waitReadable(SocketHandle socket, int64_t milliseconds) {
+  return waitFor(socket, false, milliseconds);
+}
+WaitResult waitWritable(SocketHandle socket, int64_t milliseconds) {
+  return waitFor(socket, true, milliseconds);
+}
 
 int64_t sendBytes(SocketHandle socket, const void* bytes, int64_t count) {
   const int n = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
