@@ -28,10 +28,14 @@ if [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz
   for target in build/fuzz/*_fuzz; do
-    corpus=fuzz/corpus/$(basename "$target")
-    mkdir -p "build/fuzz/work/$(basename "$target")"
-    "$target" -max_total_time=20 -print_final_stats=0 "build/fuzz/work/$(basename "$target")" \
-      $( [ -d "$corpus" ] && echo "$corpus" ) 2>&1 | tail -n 2
+    name=$(basename "$target")
+    work=$(pwd)/build/fuzz/work/$name
+    seeds=$(pwd)/fuzz/corpus/$name
+    mkdir -p "$work"
+    # New inputs go to the scratch folder; the committed seeds are only read.
+    "$target" -max_total_time=20 -print_final_stats=0 "$work" $( [ -d "$seeds" ] && echo "$seeds" ) \
+      > "build/fuzz/$name.log" 2>&1 || { cat "build/fuzz/$name.log"; echo "fuzzing $name failed"; exit 1; }
+    tail -n 1 "build/fuzz/$name.log"
   done
 fi
 
