@@ -46,6 +46,7 @@ SHOTS = OUT / "screenshots"
 LINUX_PROGRAM = os.environ.get("WYPRAWY_LINUX_PROGRAM", str(ROOT / "build" / "linux" / "wyprawy"))
 WINDOWS_PROGRAM = os.environ.get("WYPRAWY_WINDOWS_PROGRAM", str(ROOT / "build" / "windows" / "wyprawy.exe"))
 GTK_UI_TEST = os.environ.get("WYPRAWY_GTK_UI_TEST", str(Path(LINUX_PROGRAM).parent / "gtk_ui_test"))
+WIN32_UI_TEST = os.environ.get("WYPRAWY_WIN32_UI_TEST", str(Path(WINDOWS_PROGRAM).parent / "win32_ui_test.exe"))
 WINE_RUN = os.environ.get("WYPRAWY_WINE_RUN", str(ROOT / "cmake" / "wine-run.sh"))
 KINDS = ("linux", "windows")
 
