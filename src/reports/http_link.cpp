@@ -9,6 +9,9 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool splitLink(std::string_view link, LinkParts& parts) {
   const size_t schemeEnd = link.find("://");
   if (schemeEnd == std::string_view::npos) return false;
+  // The link goes into the request byte for byte, so a CR or LF in it would
+  // end the request line and add headers of the link's own.
+  if (link.find_first_of("\r\n") != std::string_view::npos) return false;
   const std::string_view rest = link.substr(schemeEnd + 3);
 
   const size_t slash = rest.find('/');

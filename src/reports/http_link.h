@@ -15,8 +15,8 @@ struct LinkParts {
 // "<anything>://[userinfo@]host[:port][/targetPath]". The scheme is not
 // looked at; userinfo is dropped. The port text is read as leading blanks,
 // then its leading digits: none gives port 0, an empty text or no ":" gives
-// 80. False when there is no "://", the host is empty, or the port is above
-// 65535.
+// 80. False when there is no "://", the host is empty, the port is above
+// 65535, or the link holds a CR or LF byte.
 bool splitLink(std::string_view link, LinkParts& parts);
 
 // "GET /<targetPath> HTTP/1.1" with the Accept, Host and Connection headers;

@@ -82,6 +82,11 @@ TEST(SplitLink, RefusedLinks) {
       // Above the range of a port.
       "http://h:65536/",
       "http://h:99999999999999999999999/",
+      // A line end would close the request line early and let the link
+      // smuggle headers of its own into the request.
+      "http://h/page\r\nCookie: x",
+      "http://h/page\nX: y",
+      "http://h\r/page",
   };
   for (const char* link : links) {
     LinkParts parts;
