@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,6 +22,9 @@ struct DecodeCase {
   Framing framing;
   std::string body;
 };
+
+// Test listings name a case by its name, not by a dump of its bytes.
+void PrintTo(const DecodeCase& c, std::ostream* out) { *out << c.name; }
 
 const std::string kOk = "HTTP/1.1 200 OK\r\n";
 const std::string kChunkedHead = kOk + "Transfer-Encoding: chunked\r\n\r\n";
