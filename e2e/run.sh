@@ -15,6 +15,12 @@ root=$(cd "$here/.." && pwd)
 out=$root/build/e2e
 mkdir -p "$out"
 
+# One run at a time: the Windows program's runs share one Wine prefix, whose
+# wineserver decides which window has the keyboard, and each run stops that
+# wineserver at its end.
+exec 8>"$out/run.lock"
+flock 8
+
 only=
 for ((i = 1; i <= $#; i++)); do
   if [ "${!i}" = --only ]; then j=$((i + 1)); only=${!j:-}; fi
