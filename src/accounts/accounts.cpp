@@ -25,18 +25,6 @@ std::span<const Account> accountsInUse(const AppState& state) {
 
 void showSettingsFileError() { showMessage(txt::ErrorTitle, txt::SettingsFileError); }
 
-// Writes all of bytes, going on after a short write; false on an error.
-bool writeAll(platform::FsCalls& fs, platform::FileHandle file, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const int64_t left = static_cast<int64_t>(bytes.size() - done);
-    const int64_t written = fs.write(file, bytes.data() + done, left);
-    if (written <= 0 || written > left) return false;
-    done += static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // Replaces the file at path with the lines, each ending in CR LF, so that
 // the old file is either kept whole or replaced whole: the lines go to a
 // temporary file beside it, which is stored on disk and then renamed over
@@ -49,7 +37,7 @@ bool replaceFile(const std::string& path, const std::vector<std::string>& lines)
   if (file == platform::kNoFile) return false;
   bool stored = true;
   for (const std::string& line : lines) {
-    if (!writeAll(fs, file, line + "\r\n")) {
+    if (!platform::writeAll(file, line + "\r\n")) {
       stored = false;
       break;
     }

@@ -6,6 +6,7 @@
 // one kind fail (tests/support/fs_faults.h does the bookkeeping).
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -46,5 +47,16 @@ struct FsCalls {
 FsCalls& fsCalls();
 // The platform's own functions.
 const FsCalls& platformFsCalls();
+
+// Writes all of bytes through fsCalls(), going on after a short write; false
+// when a write fails or makes no progress.
+inline bool writeAll(FileHandle file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const int64_t written = fsCalls().write(file, bytes.data(), static_cast<int64_t>(bytes.size()));
+    if (written <= 0 || written > static_cast<int64_t>(bytes.size())) return false;
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
 
 }  // namespace platform

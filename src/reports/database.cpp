@@ -31,15 +31,6 @@ std::string batchLines(const AppState& state) {
   return lines;
 }
 
-bool writeAll(platform::FsCalls& fs, platform::FileHandle file, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const int64_t written = fs.write(file, bytes.data(), static_cast<int64_t>(bytes.size()));
-    if (written <= 0 || written > static_cast<int64_t>(bytes.size())) return false;
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
 // Appends `bytes` behind the file's contents, creating the file empty when it
 // is missing: all of them, on disk, or none. This goes to the file-system
 // calls directly rather than through LineFile, which neither reports a failed
@@ -52,7 +43,7 @@ bool appendAllOrNothing(const std::string& path, std::string_view bytes) {
   if (file == platform::kNoFile) return false;
   const int64_t oldLength = fs.size(file);
   bool done = oldLength >= 0 && fs.seek(file, oldLength);
-  if (done && !bytes.empty()) done = writeAll(fs, file, bytes) && fs.flush(file);
+  if (done && !bytes.empty()) done = platform::writeAll(file, bytes) && fs.flush(file);
   if (!done && existed && oldLength >= 0) {
     fs.truncate(file, oldLength);
     fs.flush(file);
