@@ -5,6 +5,7 @@
 // and are converted to and from UTF-8 here.
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -610,7 +611,12 @@ void removeItem(int32_t control, int32_t index) {
 
 void showMessage(const std::string& title, const std::string& text) {
   Backend& b = ui();
-  if (!b.started) return;
+  if (!b.started) {
+    // No display to show a box on (started from a terminal without X): say
+    // it where the user started the program.
+    std::fprintf(stderr, "%s: %s\n", toUtf8(title).c_str(), toUtf8(text).c_str());
+    return;
+  }
   // Let a window that is just being shown take the focus first, so that the
   // box belongs to the window the user sees in front.
   runPendingEvents();
