@@ -5,7 +5,7 @@ set -euo pipefail
 workdir=$(pwd)
 [ "$#" -ge 1 ] && workdir=$1
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh run
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target wyprawy
 program=$(pwd)/build/linux/wyprawy
