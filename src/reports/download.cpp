@@ -141,7 +141,7 @@ int downloadToFile(const char* url, const std::string& fileName) {
   body.reserve(sizeof buffer);
   while (response.result() == HttpResponseDecoder::Result::NeedMore) {
     const int64_t got =
-        connection.receive(buffer, response.nextReadSize(), response.readTimeoutSeconds() * 1000);
+        connection.receive(buffer, response.nextReadSize(), int64_t{response.readTimeoutSeconds()} * 1000);
     if (got > 0) {
       response.feed(buffer, static_cast<size_t>(got), body);
     } else {

@@ -20,7 +20,7 @@
 
 class HttpResponseDecoder {
  public:
-  static constexpr size_t kMaxHeadBytes = 64 * 1024;
+  static constexpr size_t kMaxHeadBytes = size_t{64} * 1024;
   static constexpr int64_t kUntilCloseLimit = 1'000'000'000;
   static constexpr size_t kMaxReadBytes = 1024;
 
