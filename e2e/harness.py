@@ -285,8 +285,8 @@ class Window:
     def click(self, control, button=1, raise_first=True):
         """Clicks the centre of a control's rectangle (a number or a name),
         with the window brought to the front first unless told not to."""
-        spec = CONTROLS[control] if isinstance(control, int) else CONTROLS[globals()[control]]
-        x, y = spec.rect.centre()
+        layout = CONTROLS[control] if isinstance(control, int) else CONTROLS[globals()[control]]
+        x, y = layout.rect.centre()
         self.click_client(x, y, button, raise_first)
 
     def click_client(self, x, y, button=1, raise_first=True):
@@ -307,9 +307,9 @@ class Window:
     def grab(self, control):
         """The pixels that a control's rectangle shows on the screen now, as
         raw RGB bytes: equal bytes mean an unchanged picture."""
-        spec = CONTROLS[control] if isinstance(control, int) else CONTROLS[globals()[control]]
+        layout = CONTROLS[control] if isinstance(control, int) else CONTROLS[globals()[control]]
         c = self.client()
-        r = spec.rect
+        r = layout.rect
         geometry = f"{r.w}x{r.h}+{c.x + r.x}+{c.y + r.y}"
         result = subprocess.run(["import", "-window", "root", "-crop", geometry, "-depth", "8", "rgb:-"],
                                 capture_output=True, timeout=30, env=_UTF8_ENV)
@@ -577,9 +577,9 @@ def test(fn=None, *, only=None):
 
 def _load_tests():
     for path in sorted(HERE.glob("test_*.py")):
-        spec = importlib.util.spec_from_file_location(path.stem, path)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_spec = importlib.util.spec_from_file_location(path.stem, path)
+        module = importlib.util.module_from_spec(module_spec)
+        module_spec.loader.exec_module(module)
 
 
 def _leftover_windows():

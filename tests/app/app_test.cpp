@@ -24,10 +24,10 @@ TEST_F(AppTest, FreshStartShowsBothWindowsWithFirstTextsAndZeroedSlot) {
   ASSERT_TRUE(startUp(state_));
   EXPECT_TRUE(memui::windowOpen(MainWindow));
   EXPECT_TRUE(memui::windowOpen(SettingsWindow));
-  for (const ControlSpec& spec : kControls) {
-    ASSERT_TRUE(memui::exists(spec.number)) << spec.name;
-    if (spec.kind == ControlKind::Label || spec.kind == ControlKind::PushButton) {
-      EXPECT_EQ(memui::shownText(spec.number), *spec.firstText) << spec.name;
+  for (const ControlSpec& layout : kControls) {
+    ASSERT_TRUE(memui::exists(layout.number)) << layout.name;
+    if (layout.kind == ControlKind::Label || layout.kind == ControlKind::PushButton) {
+      EXPECT_EQ(memui::shownText(layout.number), *layout.firstText) << layout.name;
     }
   }
   EXPECT_EQ(memui::items(ZoneCombo), std::vector<std::string>(std::begin(txt::ZoneItems), std::end(txt::ZoneItems)));

@@ -55,12 +55,12 @@ std::vector<HWND> childrenOf(HWND window) {
 }
 
 HWND controlWindow(int32_t control) {
-  const ControlSpec& spec = kControls[control];
+  const ControlSpec& layout = kControls[control];
   int32_t index = 0;
   for (const ControlSpec& other : kControls) {
-    if (other.window == spec.window && other.number < spec.number) ++index;
+    if (other.window == layout.window && other.number < layout.number) ++index;
   }
-  const std::vector<HWND> children = childrenOf(findWindow(spec.window));
+  const std::vector<HWND> children = childrenOf(findWindow(layout.window));
   return index < static_cast<int32_t>(children.size()) ? children[static_cast<size_t>(index)] : nullptr;
 }
 
@@ -124,20 +124,20 @@ TEST_F(Win32Ui, WindowsHaveTheirTitlesClientSizesAndPlaces) {
   ASSERT_NE(main, nullptr);
   ASSERT_NE(settings, nullptr);
 
-  for (const WindowSpec& spec : kWindows) {
-    const HWND w = findWindow(spec.number);
+  for (const WindowSpec& layout : kWindows) {
+    const HWND w = findWindow(layout.number);
     RECT client{};
     GetClientRect(w, &client);
-    EXPECT_EQ(client.right, spec.clientWidth) << spec.number;
-    EXPECT_EQ(client.bottom, spec.clientHeight) << spec.number;
+    EXPECT_EQ(client.right, layout.clientWidth) << layout.number;
+    EXPECT_EQ(client.bottom, layout.clientHeight) << layout.number;
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(w, GWL_STYLE));
-    EXPECT_TRUE(style & WS_CAPTION) << spec.number;
-    EXPECT_TRUE(style & WS_SYSMENU) << spec.number;
-    EXPECT_TRUE(style & WS_THICKFRAME) << spec.number;
-    EXPECT_FALSE(style & WS_MINIMIZEBOX) << spec.number;
-    EXPECT_FALSE(style & WS_MAXIMIZEBOX) << spec.number;
-    EXPECT_TRUE(IsWindowVisible(w)) << spec.number;
-    EXPECT_FALSE(IsIconic(w) || IsZoomed(w)) << spec.number;
+    EXPECT_TRUE(style & WS_CAPTION) << layout.number;
+    EXPECT_TRUE(style & WS_SYSMENU) << layout.number;
+    EXPECT_TRUE(style & WS_THICKFRAME) << layout.number;
+    EXPECT_FALSE(style & WS_MINIMIZEBOX) << layout.number;
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX) << layout.number;
+    EXPECT_TRUE(IsWindowVisible(w)) << layout.number;
+    EXPECT_FALSE(IsIconic(w) || IsZoomed(w)) << layout.number;
   }
 
   RECT outer{};
@@ -156,25 +156,25 @@ TEST_F(Win32Ui, WindowsHaveTheirTitlesClientSizesAndPlaces) {
 
 TEST_F(Win32Ui, ControlsAreStandardClassesWithTheirPlacesStylesAndFont) {
   const auto guiFont = reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT));
-  for (const ControlSpec& spec : kControls) {
-    SCOPED_TRACE(spec.name);
-    const HWND hwnd = controlWindow(spec.number);
+  for (const ControlSpec& layout : kControls) {
+    SCOPED_TRACE(layout.name);
+    const HWND hwnd = controlWindow(layout.number);
     ASSERT_NE(hwnd, nullptr);
     const RECT r = rectInParent(hwnd);
-    EXPECT_EQ(r.left, spec.x);
-    EXPECT_EQ(r.top, spec.y);
-    EXPECT_EQ(r.right - r.left, spec.width);
-    EXPECT_EQ(r.bottom - r.top, spec.height);  // drop-down lists closed: 20
+    EXPECT_EQ(r.left, layout.x);
+    EXPECT_EQ(r.top, layout.y);
+    EXPECT_EQ(r.right - r.left, layout.width);
+    EXPECT_EQ(r.bottom - r.top, layout.height);  // drop-down lists closed: 20
     EXPECT_EQ(static_cast<WPARAM>(SendMessageW(hwnd, WM_GETFONT, 0, 0)), guiFont);
 
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
-    EXPECT_EQ((style & WS_TABSTOP) != 0, controlTakesFocus(spec.kind));
-    switch (spec.kind) {
+    EXPECT_EQ((style & WS_TABSTOP) != 0, controlTakesFocus(layout.kind));
+    switch (layout.kind) {
       case ControlKind::Label:
         EXPECT_EQ(classOf(hwnd), L"Static");
         EXPECT_EQ(style & SS_TYPEMASK, static_cast<DWORD>(SS_LEFT));
-        EXPECT_EQ(controlText(spec.number), *spec.firstText);
+        EXPECT_EQ(controlText(layout.number), *layout.firstText);
         break;
       case ControlKind::DropDown:
         EXPECT_EQ(classOf(hwnd), L"ComboBox");
@@ -191,7 +191,7 @@ TEST_F(Win32Ui, ControlsAreStandardClassesWithTheirPlacesStylesAndFont) {
       case ControlKind::PushButton:
         EXPECT_EQ(classOf(hwnd), L"Button");
         EXPECT_EQ(style & BS_TYPEMASK, static_cast<DWORD>(BS_PUSHBUTTON));  // never a default button
-        EXPECT_EQ(controlText(spec.number), *spec.firstText);
+        EXPECT_EQ(controlText(layout.number), *layout.firstText);
         break;
       case ControlKind::List:
         EXPECT_EQ(classOf(hwnd), L"ListBox");
@@ -325,13 +325,13 @@ TEST_F(Win32Ui, ChangesMadeByTheProgramAreQueuedForTheLoop) {
 }
 
 TEST_F(Win32Ui, CloseRequestsBecomeEventsAndTheWindowsStay) {
-  for (const WindowSpec& spec : kWindows) {
-    SCOPED_TRACE(spec.number);
-    const HWND w = findWindow(spec.number);
+  for (const WindowSpec& layout : kWindows) {
+    SCOPED_TRACE(layout.number);
+    const HWND w = findWindow(layout.number);
     PostMessageW(w, WM_CLOSE, 0, 0);
     const UiEvent e = waitEvent(1000);
     EXPECT_EQ(e.kind, EventKind::closeEvent);
-    EXPECT_EQ(e.window, spec.number);
+    EXPECT_EQ(e.window, layout.number);
     EXPECT_TRUE(IsWindow(w));
     EXPECT_TRUE(IsWindowVisible(w));
   }

@@ -279,8 +279,8 @@ void findToggleButton(GtkWidget* widget, gpointer result) {
   }
 }
 
-GtkWidget* makeLabel(const ControlSpec& spec) {
-  GtkWidget* label = gtk_label_new(toUtf8(*spec.firstText).c_str());
+GtkWidget* makeLabel(const ControlSpec& layout) {
+  GtkWidget* label = gtk_label_new(toUtf8(*layout.firstText).c_str());
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD);
   gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_LEFT);
@@ -290,13 +290,13 @@ GtkWidget* makeLabel(const ControlSpec& spec) {
   return label;
 }
 
-void buildControl(GtkWidget* box, const ControlSpec& spec) {
-  Control& c = ui().controls[spec.number];
+void buildControl(GtkWidget* box, const ControlSpec& layout) {
+  Control& c = ui().controls[layout.number];
   c = Control{};
-  const gpointer number = tag(spec.number);
-  switch (spec.kind) {
+  const gpointer number = tag(layout.number);
+  switch (layout.kind) {
     case ControlKind::Label:
-      c.inner = c.outer = makeLabel(spec);
+      c.inner = c.outer = makeLabel(layout);
       break;
     case ControlKind::DropDown: {
       c.inner = c.outer = gtk_combo_box_text_new();
@@ -318,13 +318,13 @@ void buildControl(GtkWidget* box, const ControlSpec& spec) {
     case ControlKind::TextField:
       c.inner = c.outer = gtk_entry_new();
       gtk_entry_set_width_chars(GTK_ENTRY(c.inner), 0);
-      gtk_entry_set_text(GTK_ENTRY(c.inner), toUtf8(*spec.firstText).c_str());
+      gtk_entry_set_text(GTK_ENTRY(c.inner), toUtf8(*layout.firstText).c_str());
       g_signal_connect(c.inner, "changed", G_CALLBACK(onChanged), number);
       g_signal_connect(c.inner, "focus-in-event", G_CALLBACK(onFocusChange), number);
       g_signal_connect(c.inner, "focus-out-event", G_CALLBACK(onFocusChange), number);
       break;
     case ControlKind::PushButton:
-      c.inner = c.outer = gtk_button_new_with_label(toUtf8(*spec.firstText).c_str());
+      c.inner = c.outer = gtk_button_new_with_label(toUtf8(*layout.firstText).c_str());
       g_signal_connect(c.inner, "clicked", G_CALLBACK(onChanged), number);
       break;
     case ControlKind::List: {
@@ -355,8 +355,8 @@ void buildControl(GtkWidget* box, const ControlSpec& spec) {
       break;
     }
   }
-  gtk_widget_set_size_request(c.outer, spec.width, spec.height);
-  gtk_fixed_put(GTK_FIXED(box), c.outer, spec.x, spec.y);
+  gtk_widget_set_size_request(c.outer, layout.width, layout.height);
+  gtk_fixed_put(GTK_FIXED(box), c.outer, layout.x, layout.y);
 }
 
 GdkRectangle primaryScreen(GtkWidget* window) {
@@ -376,28 +376,28 @@ gboolean onMapEvent(GtkWidget*, GdkEvent*, gpointer) {
 }
 
 // Opens one window with its controls; false when it could not be made.
-bool openWindow(const WindowSpec& spec) {
+bool openWindow(const WindowSpec& layout) {
   Backend& b = ui();
   if (!b.started) return false;
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   if (window == nullptr) return false;
-  b.windows[spec.number] = window;
-  gtk_window_set_title(GTK_WINDOW(window), toUtf8(*spec.title).c_str());
+  b.windows[layout.number] = window;
+  gtk_window_set_title(GTK_WINDOW(window), toUtf8(*layout.title).c_str());
   gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
-  gtk_window_set_default_size(GTK_WINDOW(window), spec.clientWidth, spec.clientHeight);
+  gtk_window_set_default_size(GTK_WINDOW(window), layout.clientWidth, layout.clientHeight);
   gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_NORTH_WEST);
-  if (spec.centred) {
+  if (layout.centred) {
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
   } else {
-    gtk_window_move(GTK_WINDOW(window), spec.outerLeft, spec.outerTop);
+    gtk_window_move(GTK_WINDOW(window), layout.outerLeft, layout.outerTop);
   }
-  g_signal_connect(window, "delete-event", G_CALLBACK(onDelete), tag(spec.number));
+  g_signal_connect(window, "delete-event", G_CALLBACK(onDelete), tag(layout.number));
 
   GtkWidget* box = GTK_WIDGET(g_object_new(exact_box_get_type(), nullptr));
   gtk_container_add(GTK_CONTAINER(window), box);
   GList* focusChain = nullptr;
   for (const ControlSpec& control : kControls) {
-    if (control.window != spec.number) continue;
+    if (control.window != layout.number) continue;
     buildControl(box, control);
     if (controlTakesFocus(control.kind))
       focusChain = g_list_append(focusChain, b.controls[control.number].outer);
@@ -426,7 +426,7 @@ bool openWindow(const WindowSpec& spec) {
   // first control of the order.
   gtk_window_set_focus(GTK_WINDOW(window), nullptr);
 
-  if (spec.centred) {
+  if (layout.centred) {
     // GTK centres the client area, but the outer frame (drawn by the window
     // manager, known only now) is what is centred.
     GdkRectangle frame;
@@ -434,8 +434,8 @@ bool openWindow(const WindowSpec& spec) {
     const GdkRectangle screen = primaryScreen(window);
     const int frameWidth = frame.width - gdk_window_get_width(gdkWindow);
     const int frameHeight = frame.height - gdk_window_get_height(gdkWindow);
-    int outerWidth = spec.clientWidth + (frameWidth > 0 ? frameWidth : 0);
-    int outerHeight = spec.clientHeight + (frameHeight > 0 ? frameHeight : 0);
+    int outerWidth = layout.clientWidth + (frameWidth > 0 ? frameWidth : 0);
+    int outerHeight = layout.clientHeight + (frameHeight > 0 ? frameHeight : 0);
     if (outerWidth > screen.width) outerWidth = screen.width;
     if (outerHeight > screen.height) outerHeight = screen.height;
     const int left = screen.x + (screen.width - outerWidth) / 2;

@@ -46,12 +46,12 @@ bool hasItems(int32_t control) {
 }
 
 void createControls(int32_t window) {
-  for (const ControlSpec& spec : kControls) {
-    if (spec.window != window) continue;
-    Control& c = backend().controls[spec.number];
+  for (const ControlSpec& layout : kControls) {
+    if (layout.window != window) continue;
+    Control& c = backend().controls[layout.number];
     c = Control{};
     c.exists = true;
-    c.text = *spec.firstText;
+    c.text = *layout.firstText;
   }
 }
 

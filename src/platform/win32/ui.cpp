@@ -262,51 +262,51 @@ ClassAndStyle classAndStyle(ControlKind kind) {
   return {L"Static", SS_LEFT, 0};
 }
 
-void createControl(const ControlSpec& spec, HWND parent) {
+void createControl(const ControlSpec& layout, HWND parent) {
   Backend& b = backend();
-  const ClassAndStyle cs = classAndStyle(spec.kind);
-  const bool dropDown = spec.kind == ControlKind::DropDown;
+  const ClassAndStyle cs = classAndStyle(layout.kind);
+  const bool dropDown = layout.kind == ControlKind::DropDown;
   // A combo box is created with its opened height; it shrinks itself to the
   // selection field when closed.
-  const int height = dropDown ? kDropDownListReach : spec.height;
-  const std::wstring text = spec.kind == ControlKind::Label || spec.kind == ControlKind::PushButton
-                                ? toWide(*spec.firstText)
+  const int height = dropDown ? kDropDownListReach : layout.height;
+  const std::wstring text = layout.kind == ControlKind::Label || layout.kind == ControlKind::PushButton
+                                ? toWide(*layout.firstText)
                                 : std::wstring();
-  HWND hwnd = CreateWindowExW(cs.exStyle, cs.className, text.c_str(), WS_CHILD | WS_VISIBLE | cs.style, spec.x,
-                              spec.y, spec.width, height, parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdBase + spec.number)), b.instance,
+  HWND hwnd = CreateWindowExW(cs.exStyle, cs.className, text.c_str(), WS_CHILD | WS_VISIBLE | cs.style, layout.x,
+                              layout.y, layout.width, height, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdBase + layout.number)), b.instance,
                               nullptr);
   if (hwnd == nullptr) return;
   SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(b.font), FALSE);
-  switch (spec.kind) {
+  switch (layout.kind) {
     case ControlKind::DropDown:
       fitClosedComboHeight(hwnd);
       limitComboList(hwnd);
       break;
     case ControlKind::TextField:
       SendMessageW(hwnd, EM_SETLIMITTEXT, 0, 0);  // 0: the largest the control allows
-      if (!spec.firstText->empty()) SetWindowTextW(hwnd, toWide(*spec.firstText).c_str());
+      if (!layout.firstText->empty()) SetWindowTextW(hwnd, toWide(*layout.firstText).c_str());
       break;
     case ControlKind::List:
-      SetWindowSubclass(hwnd, listProc, 1, static_cast<DWORD_PTR>(spec.number));
+      SetWindowSubclass(hwnd, listProc, 1, static_cast<DWORD_PTR>(layout.number));
       break;
     default:
       break;
   }
-  b.controls[spec.number] = hwnd;
+  b.controls[layout.number] = hwnd;
 }
 
 // Outer rectangle for the window's client size, placed as the layout says:
 // centred on the primary screen (outer size first limited to the screen), or
 // with its outer top-left corner at the given point.
-RECT outerRect(const WindowSpec& spec) {
-  RECT r{0, 0, spec.clientWidth, spec.clientHeight};
+RECT outerRect(const WindowSpec& layout) {
+  RECT r{0, 0, layout.clientWidth, layout.clientHeight};
   AdjustWindowRectEx(&r, kFrameStyle, FALSE, kFrameExStyle);
   int width = r.right - r.left;
   int height = r.bottom - r.top;
-  int left = spec.outerLeft;
-  int top = spec.outerTop;
-  if (spec.centred) {
+  int left = layout.outerLeft;
+  int top = layout.outerTop;
+  if (layout.centred) {
     const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
     const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
     width = std::min(width, screenWidth);
@@ -319,9 +319,9 @@ RECT outerRect(const WindowSpec& spec) {
 
 bool openWindow(int32_t number) {
   Backend& b = backend();
-  const WindowSpec& spec = kWindows[number];
-  const RECT r = outerRect(spec);
-  HWND hwnd = CreateWindowExW(kFrameExStyle, kWindowClass, toWide(*spec.title).c_str(), kFrameStyle, r.left, r.top,
+  const WindowSpec& layout = kWindows[number];
+  const RECT r = outerRect(layout);
+  HWND hwnd = CreateWindowExW(kFrameExStyle, kWindowClass, toWide(*layout.title).c_str(), kFrameStyle, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, nullptr, nullptr, b.instance, nullptr);
   if (hwnd == nullptr) return false;
   b.windows[number] = hwnd;
