@@ -103,6 +103,7 @@ struct Control {
   GtkWidget* outer = nullptr;  // what sits in the window at the rectangle
   GtkWidget* inner = nullptr;  // the entry, combo, button or tree view itself
   GtkListStore* store = nullptr;  // list only
+  gulong selectionHandler = 0;    // list: its selection's "changed" handler
   bool pressedOnItem = false;     // list: left button went down on an item
   bool dragReported = false;
   gdouble pressX = 0;
@@ -115,7 +116,7 @@ struct Backend {
   Control controls[kControlCount];
   std::deque<UiEvent> queue;
   bool messageShowing = false;
-  bool blockListSelection = false;  // a tree view taking focus must not select a row
+  bool blockListSelection = false;  // no row may become selected just now
   bool labelDrawn = false;
 };
 
@@ -249,15 +250,19 @@ gboolean allowListSelection(GtkTreeSelection*, GtkTreeModel*, GtkTreePath*, gboo
   return ui().blockListSelection ? FALSE : TRUE;
 }
 
-// A GtkTreeView in single selection selects its cursor row when it takes the
-// focus by keyboard; a system list does not. Taking the focus is done here,
-// with selecting switched off for just that call. Returning FALSE when the
-// view already has the focus lets Tab move on.
+// A GtkTreeView in single selection that has no cursor row yet makes its
+// first row the cursor and selects it whenever it takes the focus, by Tab or
+// by a click (below the rows too); a system list selects nothing then. Both
+// ways go through "grab-focus", whose class handler does it: selecting is
+// switched off from the first handler to the one connected after it.
+void beforeListGrabFocus(GtkWidget*, gpointer) { ui().blockListSelection = true; }
+void afterListGrabFocus(GtkWidget*, gpointer) { ui().blockListSelection = false; }
+
+// Tab into the list only gives it the focus; returning FALSE when the view
+// already has the focus lets Tab move on.
 gboolean onListFocus(GtkWidget* view, GtkDirectionType, gpointer) {
   if (gtk_widget_is_focus(view)) return FALSE;
-  ui().blockListSelection = true;
   gtk_widget_grab_focus(view);
-  ui().blockListSelection = false;
   return TRUE;
 }
 
@@ -342,7 +347,9 @@ void buildControl(GtkWidget* box, const ControlSpec& layout) {
       gtk_tree_selection_set_select_function(selection, allowListSelection, nullptr, nullptr);
       gtk_tree_selection_unselect_all(selection);
       g_signal_connect(c.inner, "focus", G_CALLBACK(onListFocus), nullptr);
-      g_signal_connect(selection, "changed", G_CALLBACK(onChanged), number);
+      g_signal_connect(c.inner, "grab-focus", G_CALLBACK(beforeListGrabFocus), nullptr);
+      g_signal_connect_after(c.inner, "grab-focus", G_CALLBACK(afterListGrabFocus), nullptr);
+      c.selectionHandler = g_signal_connect(selection, "changed", G_CALLBACK(onChanged), number);
       g_signal_connect(c.inner, "button-press-event", G_CALLBACK(onListPress), number);
       g_signal_connect(c.inner, "button-release-event", G_CALLBACK(onListRelease), number);
       g_signal_connect(c.inner, "motion-notify-event", G_CALLBACK(onListMotion), number);
@@ -604,8 +611,18 @@ void removeItem(int32_t control, int32_t index) {
     gtk_combo_box_text_remove(GTK_COMBO_BOX_TEXT(c->inner), index);
   } else if (kindOf(control) == ControlKind::List) {
     GtkTreeIter iter;
-    if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index))
-      gtk_list_store_remove(c->store, &iter);
+    if (!gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(c->store), &iter, nullptr, index)) return;
+    // When the removed row holds the cursor, the tree view moves the cursor
+    // to a neighbour and selects that one, and it reports the removal of a
+    // selected row as a change of the selection. A system list does neither:
+    // the selected item goes with its row and nothing is reported. So no row
+    // may be selected and no change is passed on during the removal.
+    GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(c->inner));
+    g_signal_handler_block(selection, c->selectionHandler);
+    ui().blockListSelection = true;
+    gtk_list_store_remove(c->store, &iter);
+    ui().blockListSelection = false;
+    g_signal_handler_unblock(selection, c->selectionHandler);
   }
 }
 
