@@ -121,3 +121,98 @@ def test_accounts_added_edited_kept_and_deleted(app):
         main.close_with_alt_f4()
         check_equal(app.exit_code(), 0, "exit code of the second run")
     check_equal(app.read("konta.txt"), AFTER_DELETE, "konta.txt after the second run")
+
+
+# AccountList's rows as each program draws them at its default font: the top
+# of the first row within the list's rectangle, and the height of a row
+# (measured on screenshots: GTK rows 18 px from y 1, Win32 rows 13 px from
+# y 2, inside the list's border).
+LIST_ROWS = {"linux": (1, 18), "windows": (2, 13)}
+# Within AccountList and below the fourth row of both programs.
+BELOW_THE_ROWS = 88
+
+
+def click_account_row(app, settings, row):
+    """Clicks the middle of a row of AccountList, as a player picks a name."""
+    top, height = LIST_ROWS[app.kind]
+    r = CONTROLS[AccountList].rect
+    settings.click_client(r.x + 40, r.y + top + height * row + height // 2)
+
+
+def click_below_the_rows(settings):
+    r = CONTROLS[AccountList].rect
+    settings.click_client(r.x + 40, r.y + BELOW_THE_ROWS)
+
+
+def type_luck(main, text):
+    main.click(LuckField)
+    keys("End", *["BackSpace"] * 4)
+    type_text(text)
+
+
+FOUR = lines(b"4",
+             b"0", b"7", b"Anna", b"0", b"11", b"0",
+             b"1", b"0", b"Bolek", b"1", b"22", b"1",
+             b"2", b"-3", b"Cezary", b"2", b"33", b"2",
+             b"3", b"0", b"Dorota", b"4", b"44", b"1")
+FOUR_WITHOUT_BOLEK = lines(b"3",
+                           b"0", b"7", b"Anna", b"0", b"11", b"0",
+                           b"1", b"-3", b"Cezary", b"2", b"33", b"2",
+                           b"2", b"0", b"Dorota", b"4", b"44", b"1")
+FOUR_WITHOUT_BOLEK_ANNA_66 = FOUR_WITHOUT_BOLEK.replace(b"Anna\r\n0\r\n11\r\n", b"Anna\r\n0\r\n66\r\n")
+
+
+@test
+def test_deleting_the_picked_account_leaves_no_account_picked(app):
+    # Bolek picked with the mouse and deleted: AccountList then has no
+    # selection, so a second "Usuń" deletes nothing, and MainWindow shows
+    # Anna, the first account, into which the luck typed next goes.
+    app.write("konta.txt", FOUR)
+    app.start()
+    main, settings = app.windows()
+    click_account_row(app, settings, 1)
+    pause()
+    before = konta_state(app)
+    settings.click(DeleteButton)
+    wait_until(lambda: konta_state(app) != before, "konta.txt saved after the delete")
+    check_equal(app.read("konta.txt"), FOUR_WITHOUT_BOLEK, "konta.txt after deleting Bolek")
+    app.screenshot("accounts-picked-deleted")
+    settings.click(DeleteButton)
+    pause()
+    type_luck(main, "66")
+    pause()
+    main.close_with_alt_f4()
+    check_equal(app.exit_code(), 0, "exit code")
+    check_equal(app.read("konta.txt"), FOUR_WITHOUT_BOLEK_ANNA_66,
+                "konta.txt: a second delete with nothing picked, then luck 66 for Anna")
+
+
+THREE = lines(b"3",
+              b"0", b"7", b"Anna", b"0", b"11", b"0",
+              b"1", b"0", b"Bolek", b"1", b"22", b"1",
+              b"2", b"-3", b"Cezary", b"2", b"33", b"2")
+THREE_BOLEK_55 = THREE.replace(b"Bolek\r\n1\r\n22\r\n", b"Bolek\r\n1\r\n55\r\n")
+
+
+@test
+def test_click_below_the_accounts_picks_none(app):
+    # Bolek is shown through AccountCombo; a click on the empty part of
+    # AccountList (its first click, which gives it the focus) picks no
+    # account: Bolek stays current and takes the luck typed next, and "Usuń"
+    # has nothing to delete, so nothing is saved before the exit.
+    app.write("konta.txt", THREE)
+    app.start()
+    main, settings = app.windows()
+    choose_item(main, AccountCombo, 1)
+    click_below_the_rows(settings)
+    pause()
+    before = konta_state(app)
+    settings.click(DeleteButton)
+    pause(0.6)
+    check(konta_state(app) == before,
+          f"konta.txt saved by Usuń after the click below the rows: {app.read('konta.txt')!r}")
+    type_luck(main, "55")
+    pause()
+    main.close_with_alt_f4()
+    check_equal(app.exit_code(), 0, "exit code")
+    check_equal(app.read("konta.txt"), THREE_BOLEK_55, "konta.txt: Bolek current, none deleted")
