@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/state.h"
-#include "app/ui.h"
-#include "platform/memory/memory_ui.h"
+#include "model/state.h"
+#include "model/ui.h"
+#include "ui/memory/memory_ui.h"
 #include "reports/download.h"
 #include "reports/report_scan.h"
 #include "reports/report_scan_reference.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui.h"
-#include "text/cp1250.h"
+#include "model/ui.h"
+#include "encoding/cp1250.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 
 #include "accounts/accounts.h"
 #include "accounts/konta_file.h"
-#include "app/state.h"
-#include "app/ui.h"
+#include "model/state.h"
+#include "model/ui.h"
 #include "platform/fs.h"
-#include "platform/memory/memory_ui.h"
+#include "ui/memory/memory_ui.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include <string_view>
 
 #include "app/app.h"
-#include "app/state.h"
-#include "app/texts.h"
-#include "app/ui.h"
-#include "platform/memory/memory_ui.h"
+#include "model/state.h"
+#include "model/texts.h"
+#include "model/ui.h"
+#include "ui/memory/memory_ui.h"
 #include "reports/report_scan_reference.h"
 #include "reports/scan_reader.h"
 #include "support/temp_dir.h"

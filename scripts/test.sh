@@ -7,6 +7,9 @@ bash scripts/deps.sh
 
 step() { printf '\n=== %s\n' "$*"; }
 
+step "Include graph of src/ (one way down)"
+python3 scripts/include_graph.py
+
 step "Linux build and tests"
 cmake --preset linux >/dev/null
 cmake --build --preset linux

@@ -7,8 +7,8 @@
 
 #include "accounts/account_names.h"
 #include "accounts/konta_file.h"
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/texts.h"
+#include "model/ui.h"
 #include "platform/fs.h"
 #include "text/line_file.h"
 #include "text/text.h"

@@ -3,7 +3,7 @@
 // that follow ZoneCombo, LuckField and KindCombo.
 #include <cstdint>
 
-#include "app/state.h"
+#include "model/state.h"
 
 void loadAccounts(AppState& state);
 void saveAccounts(AppState& state);

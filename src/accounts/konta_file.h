@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/state.h"
+#include "model/state.h"
 
 // How many accounts a count line announces, reduced to what the table holds:
 // parseInteger modulo 256, then at most kAccountSlots.

@@ -1,8 +1,8 @@
 #include "app/app.h"
 
 #include "accounts/accounts.h"
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/texts.h"
+#include "model/ui.h"
 #include "reports/database.h"
 #include "reports/download.h"
 #include "reports/report_scan.h"

@@ -2,7 +2,7 @@
 // Start-up, the event loop with its dispatch table, and shut-down.
 #include <cstdint>
 
-#include "app/state.h"
+#include "model/state.h"
 
 // The whole run: start-up, loop, shut-down. Always 0, the exit code.
 int runProgram(AppState& state);

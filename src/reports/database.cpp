@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "accounts/account_names.h"
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/texts.h"
+#include "model/ui.h"
 #include "platform/fs.h"
 #include "text/line_file.h"
 #include "text/text.h"

@@ -1,5 +1,5 @@
 #pragma once
 // The expedition database: one file per account, only ever appended to.
-#include "app/state.h"
+#include "model/state.h"
 
 void appendPendingExpeditions(AppState& state);

@@ -1,10 +1,31 @@
 #include "reports/report_scan.h"
 
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/texts.h"
+#include "model/ui.h"
 #include "reports/download.h"
 #include "reports/scan_reader.h"
 #include "text/line_file.h"
+
+ScanControls readScanControls() {
+  ScanControls controls;
+  // A selected index of -1 (nothing selected) keeps its low 8 bits: 255.
+  controls.zone = static_cast<uint8_t>(selectedIndex(ZoneCombo));
+  controls.kind = static_cast<uint8_t>(selectedIndex(KindCombo));
+  controls.luckField = controlText(LuckField);
+  return controls;
+}
+
+void scanReportFile(AppState& state, const std::string& path) {
+  if (openForRead(0, path)) {
+    ReportReader reader(state, readScanControls());
+    while (!atEnd(0) && !reader.finished()) reader.feedLine(readLine(0));
+    if (const std::string* text = reader.resultText()) setControlText(ResultLabel, *text);
+  } else {
+    setControlText(ResultLabel, txt::CannotReadFile);
+  }
+  closeFile(0);
+  tidyPendingItems(state);
+}
 
 void checkReport(AppState& state) {
   // All 25 slots: a slot that an earlier check filled must not lend its
@@ -22,10 +43,3 @@ void checkReport(AppState& state) {
   setControlText(ResultLabel, txt::Downloaded);
   scanReportFile(state, path);
 }
-
-std::string extractBetween(std::string_view text, std::string_view marker1, std::string_view marker2,
-                           std::string_view terminator, uint8_t n) {
-  return std::string(extractView(text, marker1, marker2, terminator, n));
-}
-
-const std::string& yesNoText(int64_t flag) { return (flag & 0xff) == 1 ? txt::Yes : txt::No; }

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/state.h"
+#include "model/state.h"
 
 // What the scan reads of the main window. Taken once per check: the check
 // runs to its end before any other event, so these cannot change meanwhile.
@@ -22,7 +22,6 @@ struct ScanControls {
   std::string luckField;  // LuckField's text, used when the page gives no luck
 };
 
-ScanControls readScanControls();
 
 // The bytes of `text` between marker2 (searched from the last byte of
 // marker1 on) and the terminator, looked for only within the n bytes behind
@@ -63,7 +62,8 @@ class ReportReader {
 // blanks into one (a single pass: three blanks become two).
 void tidyPendingItems(AppState& state);
 
-// Reads the downloaded page at `path` into the pending table and sets
-// ResultLabel as the reading goes; then tidies the items. The table has
-// been reset and the label says the download succeeded.
-void scanReportFile(AppState& state, const std::string& path);
+// extractView as a text of its own.
+std::string extractBetween(std::string_view text, std::string_view marker1, std::string_view marker2,
+                           std::string_view terminator, uint8_t n);
+// "tak" when the low 8 bits of flag are 1, else "nie".
+const std::string& yesNoText(int64_t flag);

@@ -9,10 +9,10 @@
 
 #include "accounts/konta_file.h"
 #include "app/app.h"
-#include "app/state.h"
-#include "app/texts.h"
-#include "app/ui.h"
-#include "platform/memory/memory_ui.h"
+#include "model/state.h"
+#include "model/texts.h"
+#include "model/ui.h"
+#include "ui/memory/memory_ui.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include "accounts/accounts.h"
 #include "accounts/konta_file.h"
-#include "app/state.h"
-#include "app/texts.h"
-#include "app/ui.h"
-#include "platform/memory/memory_ui.h"
+#include "model/state.h"
+#include "model/texts.h"
+#include "model/ui.h"
+#include "ui/memory/memory_ui.h"
 #include "support/fs_faults.h"
 #include "support/temp_dir.h"
 

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "app/app.h"
-#include "app/controls.h"
-#include "app/texts.h"
-#include "app/ui.h"
-#include "platform/memory/memory_ui.h"
+#include "model/controls.h"
+#include "model/texts.h"
+#include "model/ui.h"
+#include "ui/memory/memory_ui.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/state.h"
-#include "app/texts.h"
+#include "model/state.h"
+#include "model/texts.h"
 #include "reports/report_scan.h"
 #include "reports/scan_reader.h"
 #include "text/text.h"

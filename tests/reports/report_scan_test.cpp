@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/texts.h"
+#include "model/ui.h"
 #include "platform/fs.h"
-#include "platform/memory/memory_ui.h"
+#include "ui/memory/memory_ui.h"
 #include "reports/report_scan_reference.h"
 #include "reports/scan_reader.h"
 #include "support/fs_faults.h"

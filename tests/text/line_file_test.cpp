@@ -9,7 +9,7 @@
 
 #include "support/fs_faults.h"
 #include "support/temp_dir.h"
-#include "text/cp1250.h"
+#include "encoding/cp1250.h"
 
 namespace {
 

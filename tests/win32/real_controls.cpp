@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/controls.h"
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/controls.h"
+#include "model/texts.h"
+#include "model/ui.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "text/cp1250.h"
+#include "encoding/cp1250.h"
 
 namespace platform {
 namespace {

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "text/cp1250.h"
+#include "encoding/cp1250.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
-#include "app/state.h"
+#include "model/state.h"
 
-#include "app/texts.h"
+#include "model/texts.h"
 
 void initState(AppState& state) {
   state = AppState{};

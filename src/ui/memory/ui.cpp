@@ -1,8 +1,8 @@
 #include <deque>
 
-#include "app/controls.h"
-#include "app/ui.h"
-#include "platform/memory/memory_ui.h"
+#include "model/controls.h"
+#include "model/ui.h"
+#include "ui/memory/memory_ui.h"
 
 namespace {
 

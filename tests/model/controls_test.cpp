@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/controls.h"
-#include "app/ui.h"
+#include "model/controls.h"
+#include "model/ui.h"
 
 // The layout table is read by every back-end: numbers must match positions.
 TEST(ControlTable, NumbersMatchSlotsAndWindows) {

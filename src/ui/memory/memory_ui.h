@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui.h"
+#include "model/ui.h"
 
 namespace memui {
 

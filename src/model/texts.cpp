@@ -1,6 +1,6 @@
-#include "app/texts.h"
+#include "model/texts.h"
 
-#include "text/cp1250.h"
+#include "encoding/cp1250.h"
 
 namespace txt {
 

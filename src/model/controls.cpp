@@ -1,7 +1,7 @@
-#include "app/controls.h"
+#include "model/controls.h"
 
-#include "app/texts.h"
-#include "app/ui.h"
+#include "model/texts.h"
+#include "model/ui.h"
 
 const WindowSpec kWindows[2] = {
     {MainWindow, &txt::MainWindowTitle, 200, 300, true, 0, 0},

@@ -1,5 +1,5 @@
-// GTK 3 back-end of app/ui.h: the two windows and their twenty controls,
-// built from the tables of app/controls.h. Signal handlers only queue
+// GTK 3 back-end of model/ui.h: the two windows and their twenty controls,
+// built from the tables of model/controls.h. Signal handlers only queue
 // events; waitEvent hands them to the loop one by one, so no action ever
 // runs inside a GTK callback. Texts cross this edge as Windows-1250 bytes
 // and are converted to and from UTF-8 here.
@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/controls.h"
-#include "app/ui.h"
-#include "text/cp1250.h"
+#include "model/controls.h"
+#include "model/ui.h"
+#include "encoding/cp1250.h"
 
 // ---------------------------------------------------------------------------
 // ExactBox: a GtkFixed that gives each child exactly the rectangle it was put

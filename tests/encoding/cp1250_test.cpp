@@ -1,4 +1,4 @@
-#include "text/cp1250.h"
+#include "encoding/cp1250.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "text/cp1250.h"
+#include "encoding/cp1250.h"
 
 #include <array>
 #include <cstdint>
 
 // Everything here is constexpr data and plain functions: the program's texts
-// are converted while static objects are being built (app/texts.cpp), so the
+// are converted while static objects are being built (model/texts.cpp), so the
 // conversion must not depend on any other static object being ready.
 
 namespace {

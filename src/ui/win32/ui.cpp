@@ -1,4 +1,4 @@
-// Win32 back-end of app/ui.h: two top-level windows with the system's
+// Win32 back-end of model/ui.h: two top-level windows with the system's
 // standard controls ("Static", "ComboBox", "Edit", "Button", "ListBox").
 //
 // The window procedures only translate: a WM_COMMAND notification or a
@@ -22,9 +22,9 @@
 #include <deque>
 #include <string>
 
-#include "app/controls.h"
-#include "app/ui.h"
-#include "text/cp1250.h"
+#include "model/controls.h"
+#include "model/ui.h"
+#include "encoding/cp1250.h"
 
 namespace {
 
