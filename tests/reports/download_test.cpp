@@ -406,6 +406,43 @@ TEST_F(Download, SendGivesUpAfterTenSeconds) {
   EXPECT_EQ(file(), kOld);
 }
 
+TEST_F(Download, LongRequestToAServerThatNeverReadsGivesUpAfterTenSeconds) {
+  // The server takes the connection and reads nothing. With a send buffer of
+  // 64 KiB on our side and 16 KiB to receive on the server's, the
+  // connection is full long before a 1 MB request is out. The server drops
+  // the connection by itself after 30 s, long after the download should
+  // have given up.
+  HttpTestServer server(CannedReply::neverRead(30000));
+  ASSERT_TRUE(server.running());
+  static bool bufferLimited;
+  bufferLimited = false;
+  platform::netCalls().openTcp = [] {
+    const platform::SocketHandle s = Log::net.openTcp();
+    if (s != platform::kNoSocket) {
+      ++Log::sockets;
+      bufferLimited = HttpTestServer::limitSendBuffer(s, 64 * 1024);
+    }
+    return s;
+  };
+  FakeClock::now = 1000;
+  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
+  // A wait for writability looks at the real socket for a moment; when it
+  // stays full, the whole time asked for has passed on the fake clock.
+  platform::netCalls().waitWritable = [](platform::SocketHandle s, int64_t ms) {
+    const platform::WaitResult r = Log::net.waitWritable(s, std::min<int64_t>(ms, 200));
+    if (r == platform::WaitResult::TimedOut) FakeClock::now += ms;
+    return r;
+  };
+  EXPECT_EQ(download(server.url("/r?pad=" + std::string(size_t{1} << 20, 'p'))), 0);
+  EXPECT_TRUE(bufferLimited);
+  EXPECT_EQ(FakeClock::now - 1000, 10000);
+  // It gave up on its own: the server still held the connection open.
+  EXPECT_EQ(server.connectionCount(), 1u);
+  EXPECT_FALSE(server.waitForConnections(1, milliseconds(0)));
+  EXPECT_GE(Log::sends, 1);
+  EXPECT_EQ(file(), kOld);
+}
+
 TEST_F(Download, ReceiveThatBreaksMidBody) {
   HttpTestServer server(
       CannedReply().send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nfirst").pause(200).send("-last"));
