@@ -39,8 +39,8 @@ class CannedReply {
   static CannedReply neverAnswer() { return CannedReply().hold(); }
   // Accept and read nothing at all, not even the request, for `milliseconds`
   // (or until the server stops); then close. The connection's receive buffer
-  // is kept small (16 KiB), so a client that sends more than its own send
-  // buffer and that finds the connection full.
+  // is kept small (16 KiB): a client that sends much more than its own send
+  // buffer holds finds the connection full.
   static CannedReply neverRead(int milliseconds);
   // "HTTP/1.1 200 OK" with a Content-Length header and the body.
   static CannedReply page(const std::string& body);
