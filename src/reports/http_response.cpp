@@ -47,8 +47,9 @@ bool parseContentLength(std::string_view text, int64_t& value) {
 
 }  // namespace
 
-HttpResponseDecoder::Result HttpResponseDecoder::fail() {
+HttpResponseDecoder::Result HttpResponseDecoder::fail(Failure why) {
   step_ = Step::End;
+  failure_ = why;
   return result_ = Result::Failed;
 }
 
@@ -73,7 +74,7 @@ HttpResponseDecoder::Result HttpResponseDecoder::feed(const char* data, size_t s
     if (skipLineFeed_) {
       skipLineFeed_ = false;
       if (data[i] == '\n') {
-        if (step_ == Step::HeadLine && ++headBytes_ > kMaxHeadBytes) return fail();
+        if (step_ == Step::HeadLine && ++headBytes_ > kMaxHeadBytes) return fail(Failure::HeadTooLong);
         ++i;
         continue;
       }
@@ -85,7 +86,7 @@ HttpResponseDecoder::Result HttpResponseDecoder::feed(const char* data, size_t s
         const void* cr = std::memchr(start, '\r', left);
         const size_t take = cr ? static_cast<size_t>(static_cast<const char*>(cr) - start) + 1 : left;
         headBytes_ += take;
-        if (headBytes_ > kMaxHeadBytes) return fail();
+        if (headBytes_ > kMaxHeadBytes) return fail(Failure::HeadTooLong);
         line_.append(start, cr ? take - 1 : take);
         i += take;
         if (cr) {
@@ -171,7 +172,8 @@ HttpResponseDecoder::Result HttpResponseDecoder::feed(const char* data, size_t s
           chunkSizeEnded();
           break;
         }
-        if (chunkSize_ > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) >> 4)) return fail();
+        if (chunkSize_ > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) >> 4))
+          return fail(Failure::BadChunkSize);
         chunkSize_ = (chunkSize_ << 4) | static_cast<uint64_t>(digit);
         ++i;
         break;
@@ -199,7 +201,7 @@ void HttpResponseDecoder::chunkSizeEnded() {
   if (chunkSize_ == 0) {
     done();  // the last chunk: trailers and the final CR LF are not read
   } else if (chunkNegative_) {
-    fail();
+    fail(Failure::BadChunkSize);
   } else {
     remaining_ = static_cast<int64_t>(chunkSize_);
     step_ = Step::ChunkLineRest;
@@ -210,14 +212,16 @@ HttpResponseDecoder::Result HttpResponseDecoder::finish() {
   if (result_ != Result::NeedMore) return result_;
   switch (step_) {
     case Step::CountedBody:
-      return framing_ == Framing::UntilClose ? done() : fail();
+      return framing_ == Framing::UntilClose ? done() : fail(Failure::BodyCutShort);
     case Step::ChunkSizeZero:
     case Step::ChunkSizeX:
       return done();  // the stream ended right after a last chunk's "0"
     case Step::ChunkSizeDigits:
-      return chunkSize_ == 0 ? done() : fail();
+      return chunkSize_ == 0 ? done() : fail(Failure::ChunksCutShort);
+    case Step::HeadLine:
+      return fail(lineCount_ == 0 ? Failure::NoStatusLine : Failure::HeadCutShort);
     default:
-      return fail();  // an unfinished head, chunk, or a missing last chunk
+      return fail(Failure::ChunksCutShort);  // inside a chunk or its size line, or no last chunk
   }
 }
 
@@ -226,7 +230,8 @@ void HttpResponseDecoder::endHeadLine() {
   line.swap(line_);
   if (lineCount_++ == 0) {
     statusLine_ = std::move(line);
-    if (statusLine_.find("200") == std::string::npos && statusLine_.find("302") == std::string::npos) fail();
+    if (statusLine_.find("200") == std::string::npos && statusLine_.find("302") == std::string::npos)
+      fail(Failure::StatusNotAccepted);
     return;
   }
   if (line.empty()) {
@@ -254,7 +259,7 @@ void HttpResponseDecoder::endOfHead() {
     step_ = Step::ChunkSizeStart;
   } else if (contentLengthSeen_) {
     if (!contentLengthValid_) {
-      fail();
+      fail(Failure::BadContentLength);
       return;
     }
     framing_ = Framing::ContentLength;

@@ -30,6 +30,18 @@ class HttpResponseDecoder {
     Failed,    // the response is refused or broken; further bytes are ignored
   };
   enum class Framing { Unknown, ContentLength, Chunked, UntilClose };
+  // Why the result is Failed; None while it is not.
+  enum class Failure {
+    None,
+    NoStatusLine,       // the connection ended before the status line did (or before any byte)
+    StatusNotAccepted,  // the status line holds neither "200" nor "302"
+    HeadTooLong,        // more than kMaxHeadBytes before the body
+    HeadCutShort,       // the connection ended before the empty line that ends the head
+    BadContentLength,   // the content-length is negative, not a number or too large
+    BadChunkSize,       // a chunk size is negative or too large to count
+    BodyCutShort,       // the connection ended before content-length bytes had come
+    ChunksCutShort,     // the connection ended before the last chunk (size 0)
+  };
 
   // Decodes `size` bytes; body bytes among them are appended to `body`.
   Result feed(const char* data, size_t size, std::string& body);
@@ -39,6 +51,7 @@ class HttpResponseDecoder {
   Result finish();
 
   Result result() const { return result_; }
+  Failure failure() const { return failure_; }
   // True once the whole head has been read and accepted; body bytes may
   // follow. Stays true when the body later fails.
   bool headAccepted() const { return headAccepted_; }
@@ -73,10 +86,11 @@ class HttpResponseDecoder {
   void endOfHead();
   // The chunk size is complete (the byte after it is not part of it).
   void chunkSizeEnded();
-  Result fail();
+  Result fail(Failure why);
   Result done();
 
   Result result_ = Result::NeedMore;
+  Failure failure_ = Failure::None;
   Step step_ = Step::HeadLine;
   Framing framing_ = Framing::Unknown;
   bool headAccepted_ = false;
