@@ -102,22 +102,22 @@ sockaddr_in loopback(uint16_t port) {
 CannedReply::CannedReply(std::string bytes) { send(std::move(bytes)); }
 
 CannedReply& CannedReply::send(std::string bytes) {
-  steps_.push_back({Step::Send, std::move(bytes)});
+  steps_.push_back({Step::Kind::Send, std::move(bytes)});
   return *this;
 }
 
 CannedReply& CannedReply::sendRepeated(std::string pattern, uint64_t totalBytes) {
-  steps_.push_back({Step::SendRepeated, std::move(pattern), totalBytes});
+  steps_.push_back({Step::Kind::SendRepeated, std::move(pattern), totalBytes});
   return *this;
 }
 
 CannedReply& CannedReply::pause(int milliseconds) {
-  steps_.push_back({Step::Pause, {}, static_cast<uint64_t>(milliseconds)});
+  steps_.push_back({Step::Kind::Pause, {}, static_cast<uint64_t>(milliseconds)});
   return *this;
 }
 
 CannedReply& CannedReply::hold() {
-  steps_.push_back({Step::Hold, {}});
+  steps_.push_back({Step::Kind::Hold, {}});
   return *this;
 }
 
@@ -211,10 +211,10 @@ struct HttpTestServer::Impl {
     for (const CannedReply::Step& step : reply.steps()) {
       if (stopped()) return;
       switch (step.kind) {
-        case CannedReply::Step::Send:
+        case CannedReply::Step::Kind::Send:
           if (!sendAll(s, step.bytes.data(), step.bytes.size())) return;
           break;
-        case CannedReply::Step::SendRepeated: {
+        case CannedReply::Step::Kind::SendRepeated: {
           if (step.bytes.empty()) break;
           std::string block;
           while (block.size() < 65536) block += step.bytes;
@@ -226,10 +226,10 @@ struct HttpTestServer::Impl {
           }
           break;
         }
-        case CannedReply::Step::Pause:
+        case CannedReply::Step::Kind::Pause:
           pauseFor(step.count);
           break;
-        case CannedReply::Step::Hold:
+        case CannedReply::Step::Kind::Hold:
           holdOpen(s);
           return;
       }

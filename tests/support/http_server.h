@@ -46,7 +46,7 @@ class CannedReply {
   static CannedReply page(const std::string& body);
 
   struct Step {
-    enum Kind { Send, SendRepeated, Pause, Hold } kind;
+    enum class Kind { Send, SendRepeated, Pause, Hold } kind;
     std::string bytes;
     uint64_t count = 0;  // SendRepeated: total bytes; Pause: milliseconds
   };
