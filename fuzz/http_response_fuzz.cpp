@@ -1,8 +1,9 @@
 // Response decoder: any bytes decode without a crash, and to the same result
-// however the reads cut them: all at once, in pieces of a size the first byte
-// chooses, and in reads of the sizes the decoder itself asks for (as the
-// download reads). Body bytes come only after an accepted head, never more
-// than came in, and the decoder asks for at most 1024 bytes at a time.
+// and the same reason for a failure however the reads cut them: all at
+// once, in pieces of a size the first byte chooses, and in reads of the sizes
+// the decoder itself asks for (as the download reads). Body bytes come only
+// after an accepted head, never more than came in, and the decoder asks for
+// at most 1024 bytes at a time.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +22,7 @@ struct Outcome {
   HttpResponseDecoder::Result result;
   bool headAccepted;
   HttpResponseDecoder::Framing framing;
+  HttpResponseDecoder::Failure failure;
   std::string body;
   bool operator==(const Outcome&) const = default;
 };
@@ -44,7 +46,10 @@ Outcome decode(const std::string& bytes, size_t piece) {
   require(decoder.result() != HttpResponseDecoder::Result::NeedMore);
   require(decoder.nextReadSize() == 0);
   if (decoder.result() == HttpResponseDecoder::Result::Done) require(decoder.headAccepted());
-  return {decoder.result(), decoder.headAccepted(), decoder.framing(), body};
+  // A reason exactly when it failed.
+  require((decoder.result() == HttpResponseDecoder::Result::Failed) ==
+          (decoder.failure() != HttpResponseDecoder::Failure::None));
+  return {decoder.result(), decoder.headAccepted(), decoder.framing(), decoder.failure(), body};
 }
 
 }  // namespace

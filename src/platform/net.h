@@ -28,7 +28,9 @@ struct NetCalls {
   // The first IPv4 address of a host name, in host byte order (127.0.0.1 is
   // 0x7F000001); false when the name is not found.
   bool (*lookupHost)(const std::string& name, uint32_t& address);
-  // Blocking connect under the platform's own time-out.
+  // Blocking connect under the platform's own time-out. Once connected, no
+  // call on the socket blocks: send and receive take or give what they can
+  // at once.
   bool (*connect)(SocketHandle socket, uint32_t address, uint16_t port);
   // Waits at most `milliseconds` (0: just looks) until the socket can be
   // read (bytes, end of connection or an error are waiting) or written.

@@ -124,7 +124,8 @@ void stopNetwork() {
   networkStarted = false;
 }
 
-int downloadToFile(const char* url, const std::string& fileName) {
+int downloadToFile(const char* url, const std::string& fileName, HttpResponseDecoder::Failure* why) {
+  if (why != nullptr) *why = HttpResponseDecoder::Failure::None;
   if (url == nullptr) return 0;
   LinkParts link;
   if (!splitLink(url, link)) return 0;
@@ -153,6 +154,7 @@ int downloadToFile(const char* url, const std::string& fileName) {
     if (!body.empty() && !file.write(body)) return 0;
     body.clear();
   }
+  if (why != nullptr) *why = response.failure();
   // A body cut short (connection ended or broke before the announced length
   // or the last chunk) fails; the file keeps what came.
   if (response.result() != HttpResponseDecoder::Result::Done) return 0;

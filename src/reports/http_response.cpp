@@ -1,7 +1,6 @@
 #include "reports/http_response.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -47,178 +46,236 @@ bool parseContentLength(std::string_view text, int64_t& value) {
 
 }  // namespace
 
-HttpResponseDecoder::Result HttpResponseDecoder::fail() {
-  step_ = Step::End;
+HttpResponseDecoder::Result HttpResponseDecoder::fail(Failure why) {
+  failure_ = why;
   return result_ = Result::Failed;
 }
 
-HttpResponseDecoder::Result HttpResponseDecoder::done() {
-  step_ = Step::End;
-  return result_ = Result::Done;
-}
+HttpResponseDecoder::Result HttpResponseDecoder::done() { return result_ = Result::Done; }
 
 size_t HttpResponseDecoder::nextReadSize() const {
   if (result_ != Result::NeedMore) return 0;
-  if (step_ == Step::CountedBody || step_ == Step::ChunkData) {
-    // One more when the LF of a line end is still to come before the bytes.
-    const int64_t wanted = remaining_ + (skipLineFeed_ ? 1 : 0);
-    return static_cast<size_t>(std::min<int64_t>(wanted, static_cast<int64_t>(kMaxReadBytes)));
-  }
-  return kMaxReadBytes;
+  const bool counted = framing_ == Framing::ContentLength || framing_ == Framing::UntilClose ||
+                       (framing_ == Framing::Chunked && chunkStep_ == ChunkStep::Data);
+  if (!counted) return kMaxReadBytes;
+  // One more when the LF of a line end is still to come before the bytes.
+  const int64_t wanted = remaining_ + (skipLineFeed_ ? 1 : 0);
+  return static_cast<size_t>(std::min<int64_t>(wanted, static_cast<int64_t>(kMaxReadBytes)));
 }
 
 HttpResponseDecoder::Result HttpResponseDecoder::feed(const char* data, size_t size, std::string& body) {
-  size_t i = 0;
-  while (i < size && result_ == Result::NeedMore) {
+  size_t at = 0;
+  while (at < size && result_ == Result::NeedMore) {
+    const std::string_view rest(data + at, size - at);
     if (skipLineFeed_) {
-      skipLineFeed_ = false;
-      if (data[i] == '\n') {
-        if (step_ == Step::HeadLine && ++headBytes_ > kMaxHeadBytes) return fail();
-        ++i;
-        continue;
-      }
+      at += skipLineFeed(rest.front());
+      continue;
     }
-    switch (step_) {
-      case Step::HeadLine: {
-        const char* start = data + i;
-        const size_t left = size - i;
-        const void* cr = std::memchr(start, '\r', left);
-        const size_t take = cr ? static_cast<size_t>(static_cast<const char*>(cr) - start) + 1 : left;
-        headBytes_ += take;
-        if (headBytes_ > kMaxHeadBytes) return fail();
-        line_.append(start, cr ? take - 1 : take);
-        i += take;
-        if (cr) {
-          skipLineFeed_ = true;
-          endHeadLine();
-        }
+    switch (framing_) {
+      case Framing::Unknown:
+        at += feedHead(rest);
         break;
-      }
-      case Step::CountedBody:
-      case Step::ChunkData: {
-        const size_t take =
-            static_cast<size_t>(std::min<int64_t>(remaining_, static_cast<int64_t>(size - i)));
-        body.append(data + i, take);
-        i += take;
-        remaining_ -= static_cast<int64_t>(take);
-        if (remaining_ == 0) {
-          if (step_ == Step::CountedBody) return done();
-          step_ = Step::AfterChunkData;
-        }
+      case Framing::ContentLength:
+        at += feedContentLengthBody(rest, body);
         break;
-      }
-      case Step::AfterChunkData:
-        // The CR LF that closes a chunk's data; either byte may be missing.
-        if (data[i] == '\r') {
-          ++i;
-          skipLineFeed_ = true;
-        } else if (data[i] == '\n') {
-          ++i;
-        }
-        step_ = Step::ChunkSizeStart;
-        chunkSize_ = 0;
-        chunkNegative_ = false;
+      case Framing::Chunked:
+        at += feedChunkedBody(rest, body);
         break;
-      case Step::ChunkSizeStart: {
-        const char c = data[i];
-        if (isSizeBlank(c)) {
-          ++i;
-        } else if (c == '+' || c == '-') {
-          chunkNegative_ = c == '-';
-          ++i;
-          step_ = Step::ChunkSizeSign;
-        } else if (c == '0') {
-          ++i;
-          step_ = Step::ChunkSizeZero;
-        } else if (hexValue(c) >= 0) {
-          step_ = Step::ChunkSizeDigits;
-        } else {
-          return done();  // a size line without a number counts as size 0
-        }
+      case Framing::UntilClose:
+        at += feedUntilCloseBody(rest, body);
         break;
-      }
-      case Step::ChunkSizeSign:
-        if (data[i] == '0') {
-          ++i;
-          step_ = Step::ChunkSizeZero;
-        } else if (hexValue(data[i]) >= 0) {
-          step_ = Step::ChunkSizeDigits;
-        } else {
-          return done();
-        }
-        break;
-      case Step::ChunkSizeZero:
-        if (data[i] == 'x' || data[i] == 'X') {
-          ++i;
-          step_ = Step::ChunkSizeX;
-        } else if (hexValue(data[i]) >= 0) {
-          step_ = Step::ChunkSizeDigits;
-        } else {
-          chunkSizeEnded();
-        }
-        break;
-      case Step::ChunkSizeX:
-        // "0x" without a hexadecimal digit after it is the number 0.
-        if (hexValue(data[i]) >= 0) {
-          step_ = Step::ChunkSizeDigits;
-        } else {
-          chunkSizeEnded();
-        }
-        break;
-      case Step::ChunkSizeDigits: {
-        const int digit = hexValue(data[i]);
-        if (digit < 0) {
-          chunkSizeEnded();
-          break;
-        }
-        if (chunkSize_ > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) >> 4)) return fail();
-        chunkSize_ = (chunkSize_ << 4) | static_cast<uint64_t>(digit);
-        ++i;
-        break;
-      }
-      case Step::ChunkLineRest: {
-        // A chunk extension after the size: skipped up to the line's CR.
-        const void* cr = std::memchr(data + i, '\r', size - i);
-        if (!cr) {
-          i = size;
-        } else {
-          i = static_cast<size_t>(static_cast<const char*>(cr) - data) + 1;
-          skipLineFeed_ = true;
-          step_ = Step::ChunkData;
-        }
-        break;
-      }
-      case Step::End:
-        return result_;
     }
   }
   return result_;
+}
+
+// After a CR: an LF right behind it is part of the line end; any other byte
+// is left to the step that comes next.
+size_t HttpResponseDecoder::skipLineFeed(char c) {
+  skipLineFeed_ = false;
+  if (c != '\n') return 0;
+  if (framing_ == Framing::Unknown && ++headBytes_ > kMaxHeadBytes) fail(Failure::HeadTooLong);
+  return 1;
+}
+
+// The status line and the header lines, up to and including a line's CR.
+size_t HttpResponseDecoder::feedHead(std::string_view bytes) {
+  const size_t cr = bytes.find('\r');
+  const size_t taken = cr == std::string_view::npos ? bytes.size() : cr + 1;
+  headBytes_ += taken;
+  if (headBytes_ > kMaxHeadBytes) {
+    fail(Failure::HeadTooLong);
+    return taken;
+  }
+  line_.append(bytes.substr(0, cr == std::string_view::npos ? taken : cr));
+  if (cr != std::string_view::npos) {
+    skipLineFeed_ = true;
+    endHeadLine();
+  }
+  return taken;
+}
+
+size_t HttpResponseDecoder::takeBody(std::string_view bytes, std::string& body) {
+  const size_t taken = static_cast<size_t>(std::min<int64_t>(remaining_, static_cast<int64_t>(bytes.size())));
+  body.append(bytes.substr(0, taken));
+  remaining_ -= static_cast<int64_t>(taken);
+  return taken;
+}
+
+// Exactly content-length bytes; bytes behind them are ignored.
+size_t HttpResponseDecoder::feedContentLengthBody(std::string_view bytes, std::string& body) {
+  const size_t taken = takeBody(bytes, body);
+  if (remaining_ == 0) done();
+  return taken;
+}
+
+// Everything until the connection ends (finish), or up to the limit.
+size_t HttpResponseDecoder::feedUntilCloseBody(std::string_view bytes, std::string& body) {
+  const size_t taken = takeBody(bytes, body);
+  if (remaining_ == 0) done();
+  return taken;
+}
+
+// Chunks, each a size line, its data and a CR LF, up to the chunk of size 0.
+size_t HttpResponseDecoder::feedChunkedBody(std::string_view bytes, std::string& body) {
+  switch (chunkStep_) {
+    case ChunkStep::SizeStart:
+    case ChunkStep::SizeSign:
+    case ChunkStep::SizeZero:
+    case ChunkStep::SizeX:
+    case ChunkStep::SizeDigits:
+      return feedChunkSize(bytes.front());
+    case ChunkStep::Extension:
+      return skipChunkExtension(bytes);
+    case ChunkStep::Data: {
+      const size_t taken = takeBody(bytes, body);
+      if (remaining_ == 0) chunkStep_ = ChunkStep::AfterData;
+      return taken;
+    }
+    case ChunkStep::AfterData:
+      return skipChunkDataEnd(bytes.front());
+  }
+  return 0;
+}
+
+// One byte of a size line, read as "%x" reads a number: blanks, a sign, an
+// optional "0x", hexadecimal digits. A size line without a number counts as
+// size 0, the last chunk.
+size_t HttpResponseDecoder::feedChunkSize(char c) {
+  const bool hexDigit = hexValue(c) >= 0;
+  switch (chunkStep_) {
+    case ChunkStep::SizeStart:
+      if (isSizeBlank(c)) return 1;
+      if (c == '+' || c == '-') {
+        chunkNegative_ = c == '-';
+        chunkStep_ = ChunkStep::SizeSign;
+        return 1;
+      }
+      [[fallthrough]];
+    case ChunkStep::SizeSign:
+      if (c == '0') {
+        chunkStep_ = ChunkStep::SizeZero;
+        return 1;
+      }
+      if (hexDigit) {
+        chunkStep_ = ChunkStep::SizeDigits;
+      } else {
+        done();
+      }
+      return 0;
+    case ChunkStep::SizeZero:
+      if (c == 'x' || c == 'X') {
+        chunkStep_ = ChunkStep::SizeX;
+        return 1;
+      }
+      [[fallthrough]];
+    case ChunkStep::SizeX:
+      // "0x" without a hexadecimal digit after it is the number 0.
+      if (hexDigit) {
+        chunkStep_ = ChunkStep::SizeDigits;
+      } else {
+        chunkSizeEnded();
+      }
+      return 0;
+    case ChunkStep::SizeDigits:
+      if (!hexDigit) {
+        chunkSizeEnded();
+        return 0;
+      }
+      if (chunkSize_ > (static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) >> 4)) {
+        fail(Failure::BadChunkSize);
+        return 0;
+      }
+      chunkSize_ = (chunkSize_ << 4) | static_cast<uint64_t>(hexValue(c));
+      return 1;
+    case ChunkStep::Extension:
+    case ChunkStep::Data:
+    case ChunkStep::AfterData:
+      break;
+  }
+  return 0;
 }
 
 void HttpResponseDecoder::chunkSizeEnded() {
   if (chunkSize_ == 0) {
     done();  // the last chunk: trailers and the final CR LF are not read
   } else if (chunkNegative_) {
-    fail();
+    fail(Failure::BadChunkSize);
   } else {
     remaining_ = static_cast<int64_t>(chunkSize_);
-    step_ = Step::ChunkLineRest;
+    chunkStep_ = ChunkStep::Extension;
   }
+}
+
+// A chunk extension after the size: skipped up to the line's CR.
+size_t HttpResponseDecoder::skipChunkExtension(std::string_view bytes) {
+  const size_t cr = bytes.find('\r');
+  if (cr == std::string_view::npos) return bytes.size();
+  skipLineFeed_ = true;
+  chunkStep_ = ChunkStep::Data;
+  return cr + 1;
+}
+
+// The CR LF that closes a chunk's data; either byte may be missing.
+size_t HttpResponseDecoder::skipChunkDataEnd(char c) {
+  chunkStep_ = ChunkStep::SizeStart;
+  chunkSize_ = 0;
+  chunkNegative_ = false;
+  if (c == '\r') skipLineFeed_ = true;
+  return c == '\r' || c == '\n' ? 1 : 0;
 }
 
 HttpResponseDecoder::Result HttpResponseDecoder::finish() {
   if (result_ != Result::NeedMore) return result_;
-  switch (step_) {
-    case Step::CountedBody:
-      return framing_ == Framing::UntilClose ? done() : fail();
-    case Step::ChunkSizeZero:
-    case Step::ChunkSizeX:
-      return done();  // the stream ended right after a last chunk's "0"
-    case Step::ChunkSizeDigits:
-      return chunkSize_ == 0 ? done() : fail();
-    default:
-      return fail();  // an unfinished head, chunk, or a missing last chunk
+  switch (framing_) {
+    case Framing::Unknown:
+      return fail(lineCount_ == 0 ? Failure::NoStatusLine : Failure::HeadCutShort);
+    case Framing::ContentLength:
+      return fail(Failure::BodyCutShort);
+    case Framing::Chunked:
+      return finishChunkedBody();
+    case Framing::UntilClose:
+      return done();
   }
+  return result_;
+}
+
+HttpResponseDecoder::Result HttpResponseDecoder::finishChunkedBody() {
+  switch (chunkStep_) {
+    case ChunkStep::SizeZero:
+    case ChunkStep::SizeX:
+      return done();  // the stream ended right after a last chunk's "0"
+    case ChunkStep::SizeDigits:
+      if (chunkSize_ == 0) return done();
+      break;
+    case ChunkStep::SizeStart:
+    case ChunkStep::SizeSign:
+    case ChunkStep::Extension:
+    case ChunkStep::Data:
+    case ChunkStep::AfterData:
+      break;
+  }
+  return fail(Failure::ChunksCutShort);  // inside a chunk or its size line, or no last chunk
 }
 
 void HttpResponseDecoder::endHeadLine() {
@@ -226,7 +283,8 @@ void HttpResponseDecoder::endHeadLine() {
   line.swap(line_);
   if (lineCount_++ == 0) {
     statusLine_ = std::move(line);
-    if (statusLine_.find("200") == std::string::npos && statusLine_.find("302") == std::string::npos) fail();
+    if (statusLine_.find("200") == std::string::npos && statusLine_.find("302") == std::string::npos)
+      fail(Failure::StatusNotAccepted);
     return;
   }
   if (line.empty()) {
@@ -251,18 +309,16 @@ void HttpResponseDecoder::headerLine(const std::string& line) {
 void HttpResponseDecoder::endOfHead() {
   if (chunked_) {
     framing_ = Framing::Chunked;
-    step_ = Step::ChunkSizeStart;
+    chunkStep_ = ChunkStep::SizeStart;
   } else if (contentLengthSeen_) {
     if (!contentLengthValid_) {
-      fail();
+      fail(Failure::BadContentLength);
       return;
     }
     framing_ = Framing::ContentLength;
-    step_ = Step::CountedBody;
     remaining_ = contentLength_;
   } else {
     framing_ = Framing::UntilClose;
-    step_ = Step::CountedBody;
     remaining_ = kUntilCloseLimit;
   }
   headAccepted_ = true;

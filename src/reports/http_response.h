@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class HttpResponseDecoder {
  public:
@@ -30,6 +31,18 @@ class HttpResponseDecoder {
     Failed,    // the response is refused or broken; further bytes are ignored
   };
   enum class Framing { Unknown, ContentLength, Chunked, UntilClose };
+  // Why the result is Failed; None while it is not.
+  enum class Failure {
+    None,
+    NoStatusLine,       // the connection ended before the status line did (or before any byte)
+    StatusNotAccepted,  // the status line holds neither "200" nor "302"
+    HeadTooLong,        // more than kMaxHeadBytes before the body
+    HeadCutShort,       // the connection ended before the empty line that ends the head
+    BadContentLength,   // the content-length is negative, not a number or too large
+    BadChunkSize,       // a chunk size is negative or too large to count
+    BodyCutShort,       // the connection ended before content-length bytes had come
+    ChunksCutShort,     // the connection ended before the last chunk (size 0)
+  };
 
   // Decodes `size` bytes; body bytes among them are appended to `body`.
   Result feed(const char* data, size_t size, std::string& body);
@@ -39,6 +52,7 @@ class HttpResponseDecoder {
   Result finish();
 
   Result result() const { return result_; }
+  Failure failure() const { return failure_; }
   // True once the whole head has been read and accepted; body bytes may
   // follow. Stays true when the body later fails.
   bool headAccepted() const { return headAccepted_; }
@@ -54,31 +68,45 @@ class HttpResponseDecoder {
   int readTimeoutSeconds() const { return framing_ == Framing::UntilClose ? 1 : 10; }
 
  private:
-  enum class Step {
-    HeadLine,        // status line or a header line
-    CountedBody,     // content-length or until-close: `remaining_` bytes
-    ChunkSizeStart,  // blanks before a chunk size
-    ChunkSizeSign,   // after "+" or "-"
-    ChunkSizeZero,   // after a leading "0": maybe "0x"
-    ChunkSizeX,      // after "0x"
-    ChunkSizeDigits,
-    ChunkLineRest,   // chunk extension: ignored up to CR
-    ChunkData,       // `remaining_` bytes of the current chunk
-    AfterChunkData,  // the CR LF after a chunk's data
-    End,
+  // Where a chunked body stands.
+  enum class ChunkStep {
+    SizeStart,   // blanks before a chunk size
+    SizeSign,    // after "+" or "-"
+    SizeZero,    // after a leading "0": maybe "0x"
+    SizeX,       // after "0x"
+    SizeDigits,  // hexadecimal digits of the size
+    Extension,   // the rest of the size line: ignored up to CR
+    Data,        // `remaining_` bytes of the current chunk
+    AfterData,   // the CR LF after a chunk's data
   };
+
+  // The steps of feed. Each takes bytes from the front of `bytes` (never
+  // empty) and says how many it took; 0 when it only moved on to another
+  // step or ended the response, which then looks at the same bytes.
+  size_t skipLineFeed(char c);
+  size_t feedHead(std::string_view bytes);
+  size_t feedContentLengthBody(std::string_view bytes, std::string& body);
+  size_t feedChunkedBody(std::string_view bytes, std::string& body);
+  size_t feedUntilCloseBody(std::string_view bytes, std::string& body);
+  // Parts of those: body bytes up to `remaining_`, and a chunked body's
+  // pieces.
+  size_t takeBody(std::string_view bytes, std::string& body);
+  size_t feedChunkSize(char c);
+  size_t skipChunkExtension(std::string_view bytes);
+  size_t skipChunkDataEnd(char c);
 
   void endHeadLine();
   void headerLine(const std::string& line);
   void endOfHead();
   // The chunk size is complete (the byte after it is not part of it).
   void chunkSizeEnded();
-  Result fail();
+  Result finishChunkedBody();
+  Result fail(Failure why);
   Result done();
 
   Result result_ = Result::NeedMore;
-  Step step_ = Step::HeadLine;
-  Framing framing_ = Framing::Unknown;
+  Failure failure_ = Failure::None;
+  Framing framing_ = Framing::Unknown;  // Unknown while the head is read
   bool headAccepted_ = false;
   bool skipLineFeed_ = false;  // an LF right after a CR is part of the line end
   size_t headBytes_ = 0;
@@ -92,6 +120,7 @@ class HttpResponseDecoder {
   int64_t contentLength_ = -1;
 
   int64_t remaining_ = 0;  // bytes still expected of the counted body or the current chunk
+  ChunkStep chunkStep_ = ChunkStep::SizeStart;
   uint64_t chunkSize_ = 0;
   bool chunkNegative_ = false;
 };

@@ -119,7 +119,7 @@ const std::string* ReportReader::resultText() const {
 
 void ReportReader::feedLine(std::string_view line) {
   if (findText(line, kReportMarker, 1) > 0) {
-    readState_ = 1;
+    readState_ = ReadState::ReportRead;
     readExpeditions(line);
     // Nothing of the report line is left for the caption test below: with
     // at least one expedition the cutting has left only the line's last
@@ -127,7 +127,7 @@ void ReportReader::feedLine(std::string_view line) {
     // are left out with their captions; and with none there is no slot.
     return;
   }
-  if (readState_ == 0) {
+  if (readState_ == ReadState::NoReportYet) {
     // Only the last label set counts: each line sets the same text.
     result_ = Result::NoReportFound;
     return;
@@ -135,7 +135,7 @@ void ReportReader::feedLine(std::string_view line) {
   // Captions on the lines behind the report line belong to its last
   // expedition. With no expedition pending there is no slot for them, and
   // they are ignored.
-  if (readState_ == 1 && state_.pendingCount > 0 && findText(line, kItemCaption, 1) > 0) {
+  if (readState_ == ReadState::ReportRead && state_.pendingCount > 0 && findText(line, kItemCaption, 1) > 0) {
     gatherItems(line, state_.PendingTable[state_.pendingCount - 1]);
   }
 }
@@ -205,7 +205,7 @@ void ReportReader::gatherItems(std::string_view text, PendingExpedition& slot) {
   // "item-caption" cannot overlap itself, so walking from one caption to
   // the next visits exactly the captions that countText counts.
   for (int64_t at = findText(text, kItemCaption, 1); at > 0; at = findText(text, kItemCaption, at + 1)) {
-    readState_ = 2;
+    readState_ = ReadState::CaptionRead;
     const std::string_view piece = midView(text, at, kItemWindow);
     slot.items += extractView(piece, kItemClass, kItemNameStart, kItemNameEnd, kItemNameWindow);
     slot.items += kItemSeparator;

@@ -29,6 +29,13 @@ struct ScanControls {
 std::string_view extractView(std::string_view text, std::string_view marker1, std::string_view marker2,
                              std::string_view terminator, uint8_t n);
 
+// How far the reading of a page has come; it only moves forward.
+enum class ReadState : uint8_t {
+  NoReportYet = 0,  // no report line read yet
+  ReportRead = 1,   // a report line read, no item caption yet
+  CaptionRead = 2,  // an item caption read: the reading stops behind this line
+};
+
 class ReportReader {
  public:
   // Fills state.PendingTable and state.pendingCount; the caller has reset them.
@@ -38,8 +45,8 @@ class ReportReader {
   void feedLine(std::string_view line);
   // The reading stops behind the line in which the first item caption was
   // gathered.
-  bool finished() const { return readState_ >= 2; }
-  uint8_t readState() const { return readState_; }
+  bool finished() const { return readState_ == ReadState::CaptionRead; }
+  ReadState readState() const { return readState_; }
 
   // The text the reading leaves in ResultLabel, or nullptr when it leaves
   // the label as it was.
@@ -53,7 +60,7 @@ class ReportReader {
 
   AppState& state_;
   ScanControls controls_;
-  uint8_t readState_ = 0;
+  ReadState readState_ = ReadState::NoReportYet;
   Result result_ = Result::Unchanged;
   std::string summary_;
 };

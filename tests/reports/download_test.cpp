@@ -16,6 +16,7 @@
 
 namespace {
 
+using Failure = HttpResponseDecoder::Failure;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -127,10 +128,12 @@ class Download : public testing::Test {
     EXPECT_EQ(Log::filesClosed, Log::filesOpened);
   }
 
-  int download(const std::string& url) { return downloadToFile(url.c_str(), kFile); }
+  // Each download also says why its response failed, in `why_`.
+  int download(const std::string& url) { return downloadToFile(url.c_str(), kFile, &why_); }
   std::string file() const { return dir_.read(kFile); }
 
   TempCwd dir_;
+  Failure why_ = Failure::None;
 
  private:
   platform::NetCalls savedNet_{};
@@ -208,12 +211,14 @@ TEST_F(Download, ResponsesAndWhatTheyLeaveInTheFile) {
     CannedReply reply;
     int result;
     std::string file;  // kOld: not touched
+    Failure why = Failure::None;
   };
   const Case cases[] = {
       {"200", okPage("<html>raport</html>"), 1, "<html>raport</html>"},
       {"302 with body", "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 5\r\n\r\nmoved",
        1, "moved"},
-      {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", 0, kOld},
+      {"404", "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", 0, kOld,
+       Failure::StatusNotAccepted},
       {"header names in capitals", "HTTP/1.1 200 OK\r\nCONTENT-LENGTH: 3\r\n\r\nabcdef", 1, "abc"},
       {"header names mixed",
        chunkedHead.substr(0, 17) + "TrAnSfEr-EnCoDiNg: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 1, "abc"},
@@ -242,16 +247,20 @@ TEST_F(Download, ResponsesAndWhatTheyLeaveInTheFile) {
            .send("\nok"),
        1, "ok"},
       {"head over 64 KiB",
-       "HTTP/1.1 200 OK\r\nX-Big: " + std::string(70000, 'x') + "\r\nContent-Length: 2\r\n\r\nok", 0, kOld},
-      {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -2\r\n\r\nok", 0, kOld},
+       "HTTP/1.1 200 OK\r\nX-Big: " + std::string(70000, 'x') + "\r\nContent-Length: 2\r\n\r\nok", 0, kOld,
+       Failure::HeadTooLong},
+      {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -2\r\n\r\nok", 0, kOld,
+       Failure::BadContentLength},
       {"until close", CannedReply().send("HTTP/1.0 200 OK\r\n\r\nfirst ").pause(100).send("second"), 1,
        "first second"},
       // A body cut short is a failure; the file keeps what came.
-      {"length cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this", 0, "only this"},
-      {"chunks cut short", chunkedHead + "5\r\nhello\r\n9\r\nworld", 0, "helloworld"},
-      {"last chunk missing", chunkedHead + "5\r\nhello\r\n", 0, "hello"},
-      {"closed without a reply", "", 0, kOld},
-      {"head cut short", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", 0, kOld},
+      {"length cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly this", 0, "only this",
+       Failure::BodyCutShort},
+      {"chunks cut short", chunkedHead + "5\r\nhello\r\n9\r\nworld", 0, "helloworld",
+       Failure::ChunksCutShort},
+      {"last chunk missing", chunkedHead + "5\r\nhello\r\n", 0, "hello", Failure::ChunksCutShort},
+      {"closed without a reply", "", 0, kOld, Failure::NoStatusLine},
+      {"head cut short", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n", 0, kOld, Failure::HeadCutShort},
   };
   for (const Case& c : cases) {
     HttpTestServer server(c.reply);
@@ -259,6 +268,7 @@ TEST_F(Download, ResponsesAndWhatTheyLeaveInTheFile) {
     dir_.write(kFile, kOld);
     EXPECT_EQ(download(server.url("/r")), c.result) << c.name;
     EXPECT_EQ(file(), c.file) << c.name;
+    EXPECT_EQ(why_, c.why) << c.name;
   }
 }
 
@@ -266,6 +276,7 @@ TEST_F(Download, FileIsNotCreatedForARefusedResponse) {
   HttpTestServer server("HTTP/1.1 403 Forbidden\r\n\r\n");
   std::filesystem::remove(dir_.path() / kFile);
   EXPECT_EQ(download(server.url("/r")), 0);
+  EXPECT_EQ(why_, Failure::StatusNotAccepted);
   EXPECT_FALSE(dir_.has(kFile));
   EXPECT_EQ(Log::filesOpened, 0);
 }
@@ -296,6 +307,7 @@ TEST_F(Download, ServerThatNeverAnswersTimesOutAfterTenSeconds) {
   HttpTestServer server(CannedReply::neverAnswer());
   const auto start = steady_clock::now();
   EXPECT_EQ(download(server.url("/slow")), 0);
+  EXPECT_EQ(why_, Failure::NoStatusLine);
   EXPECT_GE(steady_clock::now() - start, milliseconds(10000));
   EXPECT_EQ(file(), kOld);
   EXPECT_EQ(server.lastRequest(), requestFor("slow", "127.0.0.1:" + std::to_string(server.port())));
@@ -406,6 +418,43 @@ TEST_F(Download, SendGivesUpAfterTenSeconds) {
   EXPECT_EQ(file(), kOld);
 }
 
+TEST_F(Download, LongRequestToAServerThatNeverReadsGivesUpAfterTenSeconds) {
+  // The server takes the connection and reads nothing. With a send buffer of
+  // 64 KiB on our side and 16 KiB to receive on the server's, the
+  // connection is full long before a 1 MB request is out. The server drops
+  // the connection by itself after 30 s, long after the download should
+  // have given up.
+  HttpTestServer server(CannedReply::neverRead(30000));
+  ASSERT_TRUE(server.running());
+  static bool bufferLimited;
+  bufferLimited = false;
+  platform::netCalls().openTcp = [] {
+    const platform::SocketHandle s = Log::net.openTcp();
+    if (s != platform::kNoSocket) {
+      ++Log::sockets;
+      bufferLimited = HttpTestServer::limitSendBuffer(s, 64 * 1024);
+    }
+    return s;
+  };
+  FakeClock::now = 1000;
+  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
+  // A wait for writability looks at the real socket for a moment; when it
+  // stays full, the whole time asked for has passed on the fake clock.
+  platform::netCalls().waitWritable = [](platform::SocketHandle s, int64_t ms) {
+    const platform::WaitResult r = Log::net.waitWritable(s, std::min<int64_t>(ms, 200));
+    if (r == platform::WaitResult::TimedOut) FakeClock::now += ms;
+    return r;
+  };
+  EXPECT_EQ(download(server.url("/r?pad=" + std::string(size_t{1} << 20, 'p'))), 0);
+  EXPECT_TRUE(bufferLimited);
+  EXPECT_EQ(FakeClock::now - 1000, 10000);
+  // It gave up on its own: the server still held the connection open.
+  EXPECT_EQ(server.connectionCount(), 1u);
+  EXPECT_FALSE(server.waitForConnections(1, milliseconds(0)));
+  EXPECT_GE(Log::sends, 1);
+  EXPECT_EQ(file(), kOld);
+}
+
 TEST_F(Download, ReceiveThatBreaksMidBody) {
   HttpTestServer server(
       CannedReply().send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nfirst").pause(200).send("-last"));
@@ -419,6 +468,7 @@ TEST_F(Download, ReceiveThatBreaksMidBody) {
     return got;
   };
   EXPECT_EQ(download(server.url("/")), 0);
+  EXPECT_EQ(why_, Failure::BodyCutShort);
   EXPECT_EQ(file(), "first");
 }
 
@@ -426,6 +476,7 @@ TEST_F(Download, FileThatCannotBeCreated) {
   HttpTestServer server(okPage("lost"));
   platform::fsCalls().open = [](const std::string&, platform::OpenMode) { return platform::kNoFile; };
   EXPECT_EQ(download(server.url("/")), 0);
+  EXPECT_EQ(why_, Failure::None);  // the response itself was fine
   EXPECT_EQ(file(), kOld);
 }
 
@@ -440,6 +491,7 @@ TEST_F(Download, WriteThatFails) {
   };
   // A page that did not reach the disk whole must not pass for the report.
   EXPECT_EQ(download(server.url("/")), 0);
+  EXPECT_EQ(why_, Failure::None);
   EXPECT_EQ(file(), body.substr(0, 1000 - headSize));
 }
 

@@ -11,6 +11,7 @@ namespace {
 
 using Result = HttpResponseDecoder::Result;
 using Framing = HttpResponseDecoder::Framing;
+using Failure = HttpResponseDecoder::Failure;
 
 struct DecodeCase {
   const char* name;
@@ -21,6 +22,7 @@ struct DecodeCase {
   bool headAccepted;
   Framing framing;
   std::string body;
+  Failure why = Failure::None;  // for a Failed result
 };
 
 // Test listings name a case by its name, not by a dump of its bytes.
@@ -53,23 +55,25 @@ std::vector<DecodeCase> decodeCases() {
        "HTTP/1.1 302 Found\r\nLocation: http://elsewhere/\r\nContent-Length: 4\r\n\r\nmoved", Result::Done,
        true, Framing::ContentLength, "move"},
       {"NotFound", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", Result::Failed, false,
-       Framing::Unknown, ""},
+       Framing::Unknown, "", Failure::StatusNotAccepted},
       {"ServerError", "HTTP/1.1 500 Internal Server Error\r\n\r\nx", Result::Failed, false, Framing::Unknown,
-       ""},
+       "", Failure::StatusNotAccepted},
       {"CodeAnywhereInStatusLine", "HTTP/1.0 503 Busy since 200 s\r\n\r\nx", Result::Done, true,
        Framing::UntilClose, "x"},
-      {"EmptyStatusLine", "\r\n" + kOk + "\r\nx", Result::Failed, false, Framing::Unknown, ""},
-      {"NothingReceived", "", Result::Failed, false, Framing::Unknown, ""},
+      {"EmptyStatusLine", "\r\n" + kOk + "\r\nx", Result::Failed, false, Framing::Unknown, "",
+       Failure::StatusNotAccepted},
+      {"NothingReceived", "", Result::Failed, false, Framing::Unknown, "", Failure::NoStatusLine},
       // Line ends: CR, with an LF after it skipped; a lone LF ends nothing.
       {"LinesEndAtCrAlone", "HTTP/1.1 200 OK\rContent-Length: 2\r\rok!", Result::Done, true,
        Framing::ContentLength, "ok"},
       {"LoneLfEndsNoLine", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", Result::Failed, false,
-       Framing::Unknown, ""},
+       Framing::Unknown, "", Failure::NoStatusLine},
       {"LoneLfInsideStatusLine", "HTTP/1.1 200 OK\nContent-Length: 2\r\n\r\nabc", Result::Done, true,
        Framing::UntilClose, "abc"},
       {"BodyBeginsAfterOneLf", kOk + "Content-Length: 4\r\n\r\n\n\nab", Result::Done, true,
        Framing::ContentLength, "\n\nab"},
-      {"HeadWithoutEmptyLine", kOk + "Content-Length: 2\r\n", Result::Failed, false, Framing::Unknown, ""},
+      {"HeadWithoutEmptyLine", kOk + "Content-Length: 2\r\n", Result::Failed, false, Framing::Unknown, "",
+       Failure::HeadCutShort},
       // Headers.
       {"HeaderNamesInCapitals", kOk + "CONTENT-LENGTH: 3\r\n\r\nabcdef", Result::Done, true,
        Framing::ContentLength, "abc"},
@@ -84,12 +88,13 @@ std::vector<DecodeCase> decodeCases() {
       {"LengthWithBlanksAndTail", kOk + "Content-length:\t  +3 bytes\r\n\r\nabcdef", Result::Done, true,
        Framing::ContentLength, "abc"},
       {"NegativeLength", kOk + "Content-Length: -5\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown,
-       ""},
+       "", Failure::BadContentLength},
       {"LengthNotANumber", kOk + "Content-Length: five\r\n\r\nabcdef", Result::Failed, false,
-       Framing::Unknown, ""},
-      {"LengthEmpty", kOk + "Content-Length:\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown, ""},
+       Framing::Unknown, "", Failure::BadContentLength},
+      {"LengthEmpty", kOk + "Content-Length:\r\n\r\nabcdef", Result::Failed, false, Framing::Unknown, "",
+       Failure::BadContentLength},
       {"LengthTooLarge", kOk + "Content-Length: 99999999999999999999\r\n\r\nab", Result::Failed, false,
-       Framing::Unknown, ""},
+       Framing::Unknown, "", Failure::BadContentLength},
       {"BadLengthReplacedByGoodOne", kOk + "Content-Length: x\r\nContent-Length: 1\r\n\r\nab", Result::Done,
        true, Framing::ContentLength, "a"},
       {"ChunkedWinsOverLength",
@@ -108,7 +113,7 @@ std::vector<DecodeCase> decodeCases() {
       {"BytesBeyondLengthIgnored", kOk + "Content-Length: 3\r\n\r\nabcHTTP/1.1 200", Result::Done, true,
        Framing::ContentLength, "abc"},
       {"LengthCutShort", kOk + "Content-Length: 10\r\n\r\nhello", Result::Failed, true,
-       Framing::ContentLength, "hello"},
+       Framing::ContentLength, "hello", Failure::BodyCutShort},
       {"BinaryBodyUntouched", kOk + "Content-Length: 11\r\n\r\n" + binary, Result::Done, true,
        Framing::ContentLength, binary},
       // Chunked framing.
@@ -135,14 +140,18 @@ std::vector<DecodeCase> decodeCases() {
        Framing::Chunked, "0\r\n\r\n\xff\r"},
       {"ChunkDataWithoutCrLf", kChunkedHead + "3\r\nabc4\r\ndefg\n1\r\nh\r\n0\r\n\r\n", Result::Done, true,
        Framing::Chunked, "abcdefgh"},
-      {"ChunkCutShort", kChunkedHead + "5\r\nhel", Result::Failed, true, Framing::Chunked, "hel"},
-      {"LastChunkMissing", kChunkedHead + "5\r\nhello\r\n", Result::Failed, true, Framing::Chunked, "hello"},
-      {"SizeLineCutShort", kChunkedHead + "5\r\nhello\r\n1", Result::Failed, true, Framing::Chunked, "hello"},
-      {"ExtensionCutShort", kChunkedHead + "5;ext", Result::Failed, true, Framing::Chunked, ""},
+      {"ChunkCutShort", kChunkedHead + "5\r\nhel", Result::Failed, true, Framing::Chunked, "hel",
+       Failure::ChunksCutShort},
+      {"LastChunkMissing", kChunkedHead + "5\r\nhello\r\n", Result::Failed, true, Framing::Chunked, "hello",
+       Failure::ChunksCutShort},
+      {"SizeLineCutShort", kChunkedHead + "5\r\nhello\r\n1", Result::Failed, true, Framing::Chunked, "hello",
+       Failure::ChunksCutShort},
+      {"ExtensionCutShort", kChunkedHead + "5;ext", Result::Failed, true, Framing::Chunked, "",
+       Failure::ChunksCutShort},
       {"NegativeChunkSize", kChunkedHead + "2\r\nab\r\n-5\r\nabcde\r\n0\r\n\r\n", Result::Failed, true,
-       Framing::Chunked, "ab"},
+       Framing::Chunked, "ab", Failure::BadChunkSize},
       {"ChunkSizeTooLarge", kChunkedHead + "1\r\na\r\n10000000000000000\r\n", Result::Failed, true,
-       Framing::Chunked, "a"},
+       Framing::Chunked, "a", Failure::BadChunkSize},
       // Until the connection ends.
       {"UntilClose", kOk + "Server: test\r\n\r\nall\r\nof it", Result::Done, true, Framing::UntilClose,
        "all\r\nof it"},
@@ -172,6 +181,7 @@ TEST_P(DecodeTest, SameResultHoweverTheReadsCut) {
   EXPECT_EQ(decoder.headAccepted(), c.headAccepted);
   EXPECT_EQ(decoder.framing(), c.framing);
   EXPECT_EQ(body, c.body);
+  EXPECT_EQ(decoder.failure(), c.why);
   EXPECT_EQ(decoder.nextReadSize(), 0u);
 }
 
@@ -205,8 +215,23 @@ TEST(HttpResponseDecoder, HeadUpTo64KiB) {
   body.clear();
   // Refused as soon as the limit is passed, not when the head ends.
   EXPECT_EQ(tooLong.feed(large.data(), HttpResponseDecoder::kMaxHeadBytes + 1, body), Result::Failed);
+  EXPECT_EQ(tooLong.failure(), Failure::HeadTooLong);
   EXPECT_FALSE(tooLong.headAccepted());
   EXPECT_EQ(body, "");
+
+  // The LF of a line end counts too: when a header line's CR is the last
+  // byte allowed, the LF right behind it fails the head, in the same read
+  // or in the next one.
+  constexpr size_t kMax = HttpResponseDecoder::kMaxHeadBytes;
+  const std::string lineAtLimit = kOk + "X: " + std::string(kMax - kOk.size() - 4, 'x') + "\r\n\r\n";
+  ASSERT_EQ(lineAtLimit.find('\r', kOk.size()), kMax - 1);
+  HttpResponseDecoder sameRead;
+  EXPECT_EQ(sameRead.feed(lineAtLimit.data(), kMax + 1, body), Result::Failed);
+  EXPECT_EQ(sameRead.failure(), Failure::HeadTooLong);
+  HttpResponseDecoder nextRead;
+  EXPECT_EQ(nextRead.feed(lineAtLimit.data(), kMax, body), Result::NeedMore);
+  EXPECT_EQ(nextRead.feed(lineAtLimit.data() + kMax, 1, body), Result::Failed);
+  EXPECT_EQ(nextRead.failure(), Failure::HeadTooLong);
 }
 
 TEST(HttpResponseDecoder, RefusesAsSoonAsTheStatusLineEnds) {
@@ -214,6 +239,7 @@ TEST(HttpResponseDecoder, RefusesAsSoonAsTheStatusLineEnds) {
   std::string body;
   const std::string status = "HTTP/1.1 404 Not Found\r";
   EXPECT_EQ(decoder.feed(status.data(), status.size(), body), Result::Failed);
+  EXPECT_EQ(decoder.failure(), Failure::StatusNotAccepted);
   EXPECT_EQ(decoder.statusLine(), "HTTP/1.1 404 Not Found");
   EXPECT_EQ(decoder.nextReadSize(), 0u);
 }

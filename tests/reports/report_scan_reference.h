@@ -144,7 +144,7 @@ inline Outcome readPageWithProgram(std::string_view page, const ScanControls& co
   out.slots = state.PendingTable;
   out.pendingCount = state.pendingCount;
   if (const std::string* text = reader.resultText()) out.label = *text;
-  out.readState = reader.readState();
+  out.readState = static_cast<uint8_t>(reader.readState());  // the numbers the plain reading uses
   return out;
 }
 

@@ -48,6 +48,9 @@ int sendSome(Sock s, const char* data, size_t n) {
 }
 int recvSome(Sock s, char* data, size_t n) { return ::recv(s, data, static_cast<int>(n), 0); }
 void shutdownSend(Sock s) { shutdown(s, SD_SEND); }
+bool setBuffer(Sock s, int option, int bytes) {
+  return setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0;
+}
 struct SocketLibrary {
   bool ok;
   SocketLibrary() {
@@ -75,12 +78,16 @@ int sendSome(Sock s, const char* data, size_t n) {
 }
 int recvSome(Sock s, char* data, size_t n) { return static_cast<int>(::recv(s, data, n, 0)); }
 void shutdownSend(Sock s) { shutdown(s, SHUT_WR); }
+bool setBuffer(Sock s, int option, int bytes) {
+  return setsockopt(s, SOL_SOCKET, option, &bytes, sizeof bytes) == 0;
+}
 struct SocketLibrary {
   bool ok = true;
 };
 #endif
 
 constexpr int kSliceMs = 20;  // how often a waiting server looks at its stop flag
+constexpr int kNeverReadBufferBytes = 16 * 1024;
 
 sockaddr_in loopback(uint16_t port) {
   sockaddr_in a{};
@@ -95,23 +102,30 @@ sockaddr_in loopback(uint16_t port) {
 CannedReply::CannedReply(std::string bytes) { send(std::move(bytes)); }
 
 CannedReply& CannedReply::send(std::string bytes) {
-  steps_.push_back({Step::Send, std::move(bytes)});
+  steps_.push_back({Step::Kind::Send, std::move(bytes)});
   return *this;
 }
 
 CannedReply& CannedReply::sendRepeated(std::string pattern, uint64_t totalBytes) {
-  steps_.push_back({Step::SendRepeated, std::move(pattern), totalBytes});
+  steps_.push_back({Step::Kind::SendRepeated, std::move(pattern), totalBytes});
   return *this;
 }
 
 CannedReply& CannedReply::pause(int milliseconds) {
-  steps_.push_back({Step::Pause, {}, static_cast<uint64_t>(milliseconds)});
+  steps_.push_back({Step::Kind::Pause, {}, static_cast<uint64_t>(milliseconds)});
   return *this;
 }
 
 CannedReply& CannedReply::hold() {
-  steps_.push_back({Step::Hold, {}});
+  steps_.push_back({Step::Kind::Hold, {}});
   return *this;
+}
+
+CannedReply CannedReply::neverRead(int milliseconds) {
+  CannedReply reply;
+  reply.readsRequest_ = false;
+  reply.pause(milliseconds);
+  return reply;
 }
 
 CannedReply CannedReply::page(const std::string& body) {
@@ -197,10 +211,10 @@ struct HttpTestServer::Impl {
     for (const CannedReply::Step& step : reply.steps()) {
       if (stopped()) return;
       switch (step.kind) {
-        case CannedReply::Step::Send:
+        case CannedReply::Step::Kind::Send:
           if (!sendAll(s, step.bytes.data(), step.bytes.size())) return;
           break;
-        case CannedReply::Step::SendRepeated: {
+        case CannedReply::Step::Kind::SendRepeated: {
           if (step.bytes.empty()) break;
           std::string block;
           while (block.size() < 65536) block += step.bytes;
@@ -212,10 +226,10 @@ struct HttpTestServer::Impl {
           }
           break;
         }
-        case CannedReply::Step::Pause:
+        case CannedReply::Step::Kind::Pause:
           pauseFor(step.count);
           break;
-        case CannedReply::Step::Hold:
+        case CannedReply::Step::Kind::Hold:
           holdOpen(s);
           return;
       }
@@ -233,12 +247,14 @@ struct HttpTestServer::Impl {
         std::lock_guard<std::mutex> lock(mutex);
         ++connections;
       }
-      std::string request = readRequest(s);
+      const CannedReply& reply = replies[std::min(index, replies.size() - 1)];
+      if (!reply.readsRequest()) setBuffer(s, SO_RCVBUF, kNeverReadBufferBytes);
+      std::string request = reply.readsRequest() ? readRequest(s) : std::string();
       {
         std::lock_guard<std::mutex> lock(mutex);
         requests.push_back(std::move(request));
       }
-      play(s, replies[std::min(index, replies.size() - 1)]);
+      play(s, reply);
       ++index;
       shutdownSend(s);
       closeSock(s);
@@ -334,4 +350,8 @@ uint16_t HttpTestServer::unusedPort() {
     port = ntohs(address.sin_port);
   closeSock(s);  // bound but never listening: the port is free again and refuses connections
   return port;
+}
+
+bool HttpTestServer::limitSendBuffer(intptr_t clientSocket, int bytes) {
+  return setBuffer(static_cast<Sock>(clientSocket), SO_SNDBUF, bytes);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // A scripted HTTP server for tests and benchmarks: a thread listening on
 // 127.0.0.1 at a port the system picks. It takes one connection at a time,
-// reads the request up to its empty line, records the request's exact bytes,
-// then plays a canned reply step by step and closes the connection.
+// reads the request up to its empty line, records the request's exact bytes
+// ("" for a reply that reads nothing), then plays a canned reply step by step and closes the connection.
 //
 //   HttpTestServer server("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
 //   downloadToFile(server.url("/page").c_str(), "temp.html");
@@ -37,18 +37,26 @@ class CannedReply {
 
   // Accept, read the request, never answer.
   static CannedReply neverAnswer() { return CannedReply().hold(); }
+  // Accept and read nothing at all, not even the request, for `milliseconds`
+  // (or until the server stops); then close. The connection's receive buffer
+  // is kept small (16 KiB): a client that sends much more than its own send
+  // buffer holds finds the connection full.
+  static CannedReply neverRead(int milliseconds);
   // "HTTP/1.1 200 OK" with a Content-Length header and the body.
   static CannedReply page(const std::string& body);
 
   struct Step {
-    enum Kind { Send, SendRepeated, Pause, Hold } kind;
+    enum class Kind { Send, SendRepeated, Pause, Hold } kind;
     std::string bytes;
     uint64_t count = 0;  // SendRepeated: total bytes; Pause: milliseconds
   };
   const std::vector<Step>& steps() const { return steps_; }
+  // False for neverRead(): the steps begin as soon as the connection is taken.
+  bool readsRequest() const { return readsRequest_; }
 
  private:
   std::vector<Step> steps_;
+  bool readsRequest_ = true;
 };
 
 class HttpTestServer {
@@ -83,6 +91,11 @@ class HttpTestServer {
 
   // A loopback port on which nobody listens (a connection to it is refused).
   static uint16_t unusedPort();
+  // Sets the send buffer of a client's socket (one of platform/net.h) to
+  // about `bytes`, so that a test knows how much a connection holds before
+  // it is full, whatever the system's own tuning (Linux grows a loopback
+  // send buffer to megabytes).
+  static bool limitSendBuffer(intptr_t clientSocket, int bytes);
 
  private:
   struct Impl;

@@ -37,7 +37,15 @@ bool connectTo(SocketHandle socket, uint32_t address, uint16_t port) {
   to.sin_family = AF_INET;
   to.sin_addr.s_addr = htonl(address);
   to.sin_port = htons(port);
-  return ::connect(static_cast<SOCKET>(socket), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0;
+  const SOCKET s = static_cast<SOCKET>(socket);
+  if (::connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return false;
+  // Connected: from here on the socket does not block. A blocking send waits
+  // until the whole request is taken, for ever when the server stops reading
+  // and the request is larger than the buffers hold; without blocking, send
+  // takes what fits (WSAEWOULDBLOCK: nothing) and the caller's wait for
+  // writability keeps to its time-out.
+  u_long nonBlocking = 1;
+  return ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
 }
 
 // select on the one socket, for the whole time (select may end a little
@@ -75,18 +83,10 @@ int64_t sendBytes(SocketHandle socket, const void* bytes, int64_t count) {
 }
 
 int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
-  // The socket blocks, so recv is called only when it will not wait: bytes
-  // are waiting (FIONREAD), or select says the end or an error is there.
-  u_long waiting = 0;
-  if (ioctlsocket(static_cast<SOCKET>(socket), FIONREAD, &waiting) != 0) return -1;
-  if (waiting == 0) {
-    const WaitResult ready = waitFor(socket, false, 0);
-    if (ready == WaitResult::Failed) return -1;
-    if (ready == WaitResult::TimedOut) return kNothingWaiting;
-  }
   const int n = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(count);
   const int got = ::recv(static_cast<SOCKET>(socket), static_cast<char*>(buffer), n, 0);
-  return got == SOCKET_ERROR ? -1 : got;
+  if (got != SOCKET_ERROR) return got;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? kNothingWaiting : -1;
 }
 
 void closeSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
