@@ -16,6 +16,7 @@
 //   Write -> -1, nothing written;  Seek / Truncate / Flush / Rename / Remove
 //   -> false, nothing changed;  Close -> false, but the file IS closed (as a
 //   real close error leaves it);  CurrentDirectory -> "" (not known).
+// exists and replacementTarget only ask; they are passed on and not counted.
 // Only one FsFaults may exist at a time (a second one aborts the test run).
 #include <array>
 #include <cstdint>
