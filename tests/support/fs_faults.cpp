@@ -102,6 +102,7 @@ int FsFaults::calls(FsCall call) const { return counts_[static_cast<int>(call)];
 
 const FsFaults::Rule* FsFaults::next(FsCall call) {
   const int number = ++counts_[static_cast<int>(call)];
+  log_.push_back(call);
   for (const Rule& rule : rules_[static_cast<int>(call)]) {
     if (number >= rule.first && number <= rule.last) return &rule;
   }
