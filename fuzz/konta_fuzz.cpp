@@ -1,7 +1,9 @@
 // konta.txt loader: any bytes as konta.txt load without a crash, into at most
 // five accounts that both lists show; saving them writes exactly the format of
-// what was loaded, and loading that again gives the same accounts. The same
-// bytes cut at LF into a list of lines also go straight to the parser.
+// what was loaded, and loading that again gives the same accounts. Bytes whose
+// count line holds no number while more lines follow load no account, show
+// the message, and the save leaves them as they are. The same bytes cut at LF
+// into a list of lines also go straight to the parser.
 //
 //   build/fuzz/konta_fuzz -max_len=1024 <scratch folder> fuzz/corpus/konta_fuzz
 // (libFuzzer adds what it finds to the first folder, so the seeds stay as they are).
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "accounts/accounts.h"
@@ -36,6 +39,17 @@ bool sameAccounts(const std::vector<Account>& a, const std::vector<Account>& b) 
   return true;
 }
 
+// Whether the first line (up to NUL, LF, CR or CR LF) holds no number and
+// some byte follows its end.
+bool countLineWithoutNumberBeforeMore(const std::string& bytes) {
+  const size_t end = bytes.find_first_of(std::string("\0\n\r", 3));
+  if (end == std::string::npos || kontaCountLineHoldsNumber(std::string_view(bytes).substr(0, end)))
+    return false;
+  const size_t next =
+      bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n' ? end + 2 : end + 1;
+  return next < bytes.size();
+}
+
 std::vector<Account> loadFrom(const TempCwd& dir, const std::string& bytes) {
   dir.write("konta.txt", bytes);
   memui::reset();
@@ -44,16 +58,19 @@ std::vector<Account> loadFrom(const TempCwd& dir, const std::string& bytes) {
   AppState state;
   initState(state);
   loadAccounts(state);
-  require(memui::messages().empty());
+  const bool unreadable = countLineWithoutNumberBeforeMore(bytes);
+  require(state.accountsFileUnreadable == unreadable);
+  require(memui::messages().size() == (unreadable ? 1u : 0u));
   require(state.accountCount <= kAccountSlots);
   std::vector<Account> accounts(state.AccountTable.begin(), state.AccountTable.begin() + state.accountCount);
+  require(!unreadable || accounts.empty());
   std::vector<std::string> names;
   for (const Account& account : accounts) names.push_back(account.name);
   require(memui::items(AccountCombo) == names && memui::items(AccountList) == names);
 
   saveAccounts(state);
-  require(memui::messages().empty());
-  require(dir.read("konta.txt") == formatKonta(accounts));
+  require(memui::messages().size() == (unreadable ? 2u : 0u));
+  require(dir.read("konta.txt") == (unreadable ? bytes : formatKonta(accounts)));
   return accounts;
 }
 

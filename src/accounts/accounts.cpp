@@ -28,11 +28,16 @@ void showSettingsFileError() { showMessage(txt::ErrorTitle, txt::SettingsFileErr
 // Replaces the file at path with the lines, each ending in CR LF, so that
 // the old file is either kept whole or replaced whole: the lines go to a
 // temporary file beside it, which is stored on disk and then renamed over
-// it. LineFile reports no write errors, so this goes to the file layer
-// directly. On any failure the temporary file is removed.
+// it. A file that may not be written is not replaced; for a symbolic link
+// the file it leads to is, with the temporary file beside that one (a
+// rename is atomic only within one folder). LineFile reports no write
+// errors, so this goes to the file layer directly. On any failure the
+// temporary file is removed.
 bool replaceFile(const std::string& path, const std::vector<std::string>& lines) {
   platform::FsCalls& fs = platform::fsCalls();
-  const std::string temporary = path + ".tmp";
+  const std::string target = fs.replacementTarget(path);
+  if (target.empty()) return false;
+  const std::string temporary = target + ".tmp";
   const platform::FileHandle file = fs.open(temporary, platform::OpenMode::ReadWriteTruncate);
   if (file == platform::kNoFile) return false;
   bool stored = true;
@@ -44,7 +49,7 @@ bool replaceFile(const std::string& path, const std::vector<std::string>& lines)
   }
   stored = stored && fs.flush(file);
   stored = fs.close(file) && stored;
-  stored = stored && fs.rename(temporary, path);
+  stored = stored && fs.rename(temporary, target);
   if (!stored) fs.remove(temporary);
   return stored;
 }
@@ -64,9 +69,21 @@ void loadAccounts(AppState& state) {
     return;
   }
   std::vector<std::string> lines{readLine(kFileNumber)};
-  const size_t lineCount = kontaLineCount(lines.front());
-  while (lines.size() < lineCount) lines.push_back(readLine(kFileNumber));
+  // A count line without a number in front of more lines, or a read that
+  // failed anywhere, leaves accounts unknown to this run in the file: it
+  // counts as a file that could not be read, and is never replaced.
+  bool readable = kontaCountLineHoldsNumber(lines.front()) || atEnd(kFileNumber);
+  if (readable) {
+    const size_t lineCount = kontaLineCount(lines.front());
+    while (lines.size() < lineCount) lines.push_back(readLine(kFileNumber));
+  }
+  readable = readable && !readFailed(kFileNumber);
   closeFile(kFileNumber);
+  if (!readable) {
+    state.accountsFileUnreadable = true;
+    showSettingsFileError();
+    return;
+  }
 
   const std::vector<Account> accounts = parseKonta(lines);
   for (size_t slot = 0; slot < accounts.size(); ++slot) {

@@ -15,6 +15,13 @@
 // parseInteger modulo 256, then at most kAccountSlots.
 size_t kontaRecordCount(std::string_view countLine);
 
+// Whether the count line begins with a number as parseInteger reads one
+// (blanks, a sign, "$" or "%", then a digit), rather than giving 0 for want
+// of one. A count line without a number in front of more lines (a UTF-8
+// byte-order mark, a stray letter) is no konta.txt this program wrote, and
+// reading it as 0 accounts would lose the records behind it.
+bool kontaCountLineHoldsNumber(std::string_view countLine);
+
 // How many lines a reader takes from the start of the file, the count line
 // included; every line behind them is never read.
 size_t kontaLineCount(std::string_view countLine);

@@ -23,21 +23,33 @@ enum class OpenMode {
 struct FsCalls {
   // Position 0. While a file is open others may read it but not write it:
   // Windows enforces that with its sharing mode; POSIX has no mandatory
-  // sharing modes, so there it is not enforced. kNoFile on failure.
+  // sharing modes, so there it is not enforced. Only regular files (files on
+  // a disk) open; anything else (a directory, a FIFO, a pipe, a device)
+  // fails at once, without waiting for the other end. kNoFile on failure.
   FileHandle (*open)(const std::string& path, OpenMode mode);
   int64_t (*read)(FileHandle file, void* buffer, int64_t count);  // bytes read, 0 at end, -1 on error
   // Writes all `count` bytes unless an error stops it: the bytes written, or
   // -1 when an error came before any byte was written. Less than `count`
   // means the rest could not be written (e.g. a full disk).
   int64_t (*write)(FileHandle file, const void* bytes, int64_t count);
-  bool (*seek)(FileHandle file, int64_t position);                 // from the start; false if negative
-  int64_t (*size)(FileHandle file);                                // -1 on error
-  bool (*truncate)(FileHandle file, int64_t length);               // the position stays where it was
-  bool (*flush)(FileHandle file);                                  // bytes on disk
-  bool (*close)(FileHandle file);                                  // the handle is gone even when false
-  bool (*rename)(const std::string& from, const std::string& to);  // replaces `to` atomically
+  bool (*seek)(FileHandle file, int64_t position);    // from the start; false if negative
+  int64_t (*size)(FileHandle file);                   // -1 on error
+  bool (*truncate)(FileHandle file, int64_t length);  // the position stays where it was
+  bool (*flush)(FileHandle file);                     // bytes on disk
+  bool (*close)(FileHandle file);                     // the handle is gone even when false
+  // Replaces `to` atomically. The file then at `to` keeps the permission
+  // bits of the one it replaced (POSIX; Windows has none to keep).
+  bool (*rename)(const std::string& from, const std::string& to);
   bool (*remove)(const std::string& path);
   bool (*exists)(const std::string& path);  // any file system entry of that name
+  // The file that a replacement of `path` (a new file renamed over it) has
+  // to replace: `path` itself, or when `path` is a symbolic link the file
+  // that the link leads to (through any chain of links), so that the link
+  // stays and goes on leading to the new contents; `path` also when nothing
+  // is there yet. Empty when the file there may not be written (read-only,
+  // or no regular file) or a link leads nowhere: that file is to be left as
+  // it is.
+  std::string (*replacementTarget)(const std::string& path);
   // The working directory as Windows-1250 bytes ending with exactly one
   // separator; empty when unknown or not representable in Windows-1250.
   std::string (*currentDirectory)();

@@ -15,7 +15,8 @@
 //
 // Failures of the platform calls while a file is open are not reported: a
 // short write goes unnoticed and a failed read looks like the end of the
-// file. Only the open operations say whether they worked.
+// file. Only the open operations say whether they worked, and readFailed
+// whether some read has failed.
 
 namespace {
 
@@ -32,6 +33,7 @@ struct OpenFile {
   std::size_t begin = 0;
   std::size_t end = 0;
   int64_t filePosition = 0;  // where the platform's file pointer stands
+  bool readFailed = false;   // some read since the open failed
   std::array<char, kBufferSize> buffer{};
 };
 
@@ -73,12 +75,13 @@ void dropReadAhead(OpenFile& file) {
   forgetBuffer(file);
 }
 
-// Refills an empty read buffer; false at the end of the file (or on a read
-// error, which reading cannot tell apart from the end).
+// Refills an empty read buffer; false at the end of the file, and on a read
+// error, which only readFailed tells apart from the end.
 bool fill(OpenFile& file) {
   storePending(file);
   forgetBuffer(file);
   const int64_t got = fs().read(file.handle, file.buffer.data(), static_cast<int64_t>(kBufferSize));
+  if (got < 0) file.readFailed = true;
   if (got <= 0) return false;
   file.filePosition += got;
   file.holds = Holds::ReadAhead;
@@ -128,6 +131,7 @@ bool openAs(int fileNumber, const std::string& path, platform::OpenMode mode, pl
   OpenFile& file = files[static_cast<std::size_t>(fileNumber)];
   file.handle = handle;
   file.filePosition = 0;
+  file.readFailed = false;
   forgetBuffer(file);
   return true;
 }
@@ -152,8 +156,10 @@ bool createFile(int fileNumber, const std::string& path) {
 std::string readLine(int fileNumber) {
   OpenFile* file = openSlot(fileNumber);
   if (!file) return {};
+  // The line grows as std::string grows, by doubling: memory stays within
+  // twice the longest line, whatever the size of the file, and a line of
+  // megabytes (a whole report page can be one) is copied only a few times.
   std::string line;
-  bool roomMade = false;
   for (;;) {
     if (file->holds != Holds::ReadAhead || file->begin == file->end) {
       if (!fill(*file)) return line;  // the end of the file ends the line
@@ -163,19 +169,7 @@ std::string readLine(int fileNumber) {
     const std::size_t length = findLineEnd(unread, available);
     line.append(unread, length);
     file->begin += length;
-    if (length == available) {  // the line goes on in the next block
-      // A long line (a whole report page can be one) is given room for the
-      // rest of the file at once instead of growing by doubling, which
-      // halves the bytes copied and touched while it is read.
-      if (!roomMade && line.size() >= 2 * kBufferSize) {
-        roomMade = true;
-        const int64_t size = fs().size(file->handle);
-        if (size > file->filePosition) {
-          line.reserve(line.size() + static_cast<std::size_t>(size - file->filePosition));
-        }
-      }
-      continue;
-    }
+    if (length == available) continue;  // the line goes on in the next block
 
     const char ending = file->buffer[file->begin++];
     if (ending == '\r') {
@@ -192,6 +186,11 @@ bool atEnd(int fileNumber) {
   if (!file) return true;
   if (file->holds == Holds::ReadAhead && file->begin < file->end) return false;
   return !fill(*file);  // reading ahead does not move the caller's position
+}
+
+bool readFailed(int fileNumber) {
+  const OpenFile* file = openSlot(fileNumber);
+  return file != nullptr && file->readFailed;
 }
 
 void writeLine(int fileNumber, const std::string& text) {
@@ -223,6 +222,7 @@ void closeFile(int fileNumber) {
   fs().close(file->handle);
   file->handle = platform::kNoFile;
   file->filePosition = 0;
+  file->readFailed = false;
   forgetBuffer(*file);
 }
 

@@ -7,6 +7,7 @@
 #include "model/texts.h"
 #include "model/ui.h"
 #include "ui/memory/memory_ui.h"
+#include "support/http_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -146,6 +147,28 @@ TEST_F(AppTest, CloseOfMainWindowSavesAccountsAndEndsWithZero) {
   EXPECT_EQ(runProgram(state_), 0);
   EXPECT_EQ(dir_.read("konta.txt"), "1\r\n0\r\n-5\r\n Anna \r\n4\r\n44\r\n2\r\n");
   EXPECT_TRUE(memui::windowsDestroyed());
+}
+
+// Control 12: once the check is over, whatever its outcome, the accounts
+// are saved, so an edit of LuckField made before it reaches konta.txt.
+TEST_F(AppTest, ACheckSavesTheAccountsWhateverItsOutcome) {
+  const std::string links[] = {"", "nie link",
+                               "http://127.0.0.1:" + std::to_string(HttpTestServer::unusedPort()) + "/r"};
+  for (const std::string& link : links) {
+    SCOPED_TRACE(link);
+    memui::reset();
+    dir_.write("konta.txt", "1\r\n0\r\n0\r\nAnna\r\n3\r\n9\r\n1\r\n");
+    ASSERT_TRUE(startUp(state_));
+    setControlText(LuckField, "44");
+    dispatchControlEvent(state_, LuckField);
+    EXPECT_EQ(dir_.read("konta.txt"), "1\r\n0\r\n0\r\nAnna\r\n3\r\n9\r\n1\r\n");  // not saved yet
+    setControlText(LinkField, link);
+    dispatchControlEvent(state_, CheckButton);
+    EXPECT_EQ(memui::shownText(ResultLabel), txt::DownloadFailed);
+    EXPECT_EQ(dir_.read("konta.txt"), "1\r\n0\r\n0\r\nAnna\r\n3\r\n44\r\n1\r\n");
+    EXPECT_TRUE(memui::messages().empty());
+    destroyWindows();
+  }
 }
 
 TEST_F(AppTest, DispatchConditionsAndInertControls) {

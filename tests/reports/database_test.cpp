@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "model/texts.h"
 #include "model/ui.h"
 #include "ui/memory/memory_ui.h"
+#include "support/fifo.h"
 #include "support/fs_faults.h"
 #include "support/temp_dir.h"
 
@@ -203,5 +206,49 @@ TEST_F(Database, AShortWriteIsContinuedNotLost) {
   EXPECT_EQ(cwd.read("Gracz.txt"), "0;1;2;3;4;1;1;Miecz;\r\n");
   EXPECT_EQ(memui::shownText(ResultLabel), kAppended);
 }
+
+// Cutting the database back to its old length is itself stored on disk
+// (flushed) before the file is closed: otherwise a crash right after could
+// still leave part of the batch in the file, against "nothing was written".
+TEST_F(Database, TheCutBackToTheOldLengthIsFlushed) {
+  const Fault faults[] = {
+      {"write", [](FsFaults& f) { f.failNth(FsCall::Write, 1); }},
+      {"short write, then a failing one",
+       [](FsFaults& f) {
+         f.shortWriteNth(1, 5);
+         f.failNth(FsCall::Write, 2);
+       }},
+      {"flush of the lines", [](FsFaults& f) { f.failNth(FsCall::Flush, 1); }},
+  };
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.name);
+    cwd.write("Gracz.txt", "stare\r\n");
+    pend({expedition(0, 1, 2, 3, 4, 1, "A")});
+    FsFaults faulty;
+    fault.arrange(faulty);
+    appendPendingExpeditions(state);
+    expectRefused(1);
+    EXPECT_EQ(cwd.read("Gracz.txt"), "stare\r\n");
+    const std::vector<FsCall>& log = faulty.log();
+    const auto cut = std::find(log.begin(), log.end(), FsCall::Truncate);
+    ASSERT_NE(cut, log.end());
+    EXPECT_EQ(std::vector<FsCall>(cut, log.end()),
+              (std::vector<FsCall>{FsCall::Truncate, FsCall::Flush, FsCall::Close}));
+  }
+}
+
+#ifndef _WIN32
+// A database that is a FIFO is no file: the append is refused at once, as
+// for one that cannot be opened, and the FIFO stays.
+TEST_F(Database, ADatabaseThatIsAFifoIsRefused) {
+  Fifo fifo(cwd.path() / "Gracz.txt");
+  ASSERT_TRUE(fifo.made());
+  pend({expedition(0, 1, 2, 3, 4, 1, "A")});
+  appendPendingExpeditions(state);
+  expectRefused(1);
+  EXPECT_TRUE(std::filesystem::is_fifo(cwd.path() / "Gracz.txt"));
+  EXPECT_FALSE(fifo.wasNeeded());
+}
+#endif
 
 }  // namespace

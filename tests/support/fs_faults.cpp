@@ -47,6 +47,9 @@ bool standRemove(const std::string& path) {
   return failing(FsCall::Remove) ? false : active->previous().remove(path);
 }
 bool standExists(const std::string& path) { return active->previous().exists(path); }
+std::string standReplacementTarget(const std::string& path) {
+  return active->previous().replacementTarget(path);
+}
 std::string standCurrentDirectory() {
   return failing(FsCall::CurrentDirectory) ? std::string() : active->previous().currentDirectory();
 }
@@ -59,9 +62,21 @@ FsFaults::FsFaults() : previous_(platform::fsCalls()) {
     std::abort();
   }
   active = this;
-  platform::fsCalls() = {&standOpen,   &standRead,     &standWrite,  &standSeek,
-                         &standSize,   &standTruncate, &standFlush,  &standClose,
-                         &standRename, &standRemove,   &standExists, &standCurrentDirectory};
+  platform::fsCalls() = {
+      &standOpen,
+      &standRead,
+      &standWrite,
+      &standSeek,
+      &standSize,
+      &standTruncate,
+      &standFlush,
+      &standClose,
+      &standRename,
+      &standRemove,
+      &standExists,
+      &standReplacementTarget,
+      &standCurrentDirectory,
+  };
 }
 
 FsFaults::~FsFaults() {
@@ -87,6 +102,7 @@ int FsFaults::calls(FsCall call) const { return counts_[static_cast<int>(call)];
 
 const FsFaults::Rule* FsFaults::next(FsCall call) {
   const int number = ++counts_[static_cast<int>(call)];
+  log_.push_back(call);
   for (const Rule& rule : rules_[static_cast<int>(call)]) {
     if (number >= rule.first && number <= rule.last) return &rule;
   }

@@ -10,12 +10,14 @@
 //   faults.shortWriteNth(1, 3);            // the next write stores its first 3 bytes only
 //   ...run the code under test...
 //   EXPECT_EQ(faults.calls(FsCall::Flush), 1);
+//   EXPECT_EQ(faults.log().back(), FsCall::Close);  // the calls in their order
 //
 // A failed call does what the real one does on an error, and nothing else:
 //   Open -> kNoFile, no file created or emptied;  Read / Size -> -1;
 //   Write -> -1, nothing written;  Seek / Truncate / Flush / Rename / Remove
 //   -> false, nothing changed;  Close -> false, but the file IS closed (as a
 //   real close error leaves it);  CurrentDirectory -> "" (not known).
+// exists and replacementTarget only ask; they are passed on and not counted.
 // Only one FsFaults may exist at a time (a second one aborts the test run).
 #include <array>
 #include <cstdint>
@@ -42,6 +44,8 @@ class FsFaults {
   void shortWriteNth(int n, int64_t keep);
   // Calls of that kind since this FsFaults was made, failed ones included.
   int calls(FsCall call) const;
+  // Every counted call since this FsFaults was made, in the order made.
+  const std::vector<FsCall>& log() const { return log_; }
 
   // Used by the table's stand-ins; not for tests.
   struct Rule {
@@ -56,4 +60,5 @@ class FsFaults {
   platform::FsCalls previous_;
   std::array<int, kKinds> counts_{};
   std::array<std::vector<Rule>, kKinds> rules_;
+  std::vector<FsCall> log_;
 };

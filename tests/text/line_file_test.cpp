@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/fifo.h"
 #include "support/fs_faults.h"
 #include "support/temp_dir.h"
 #include "encoding/cp1250.h"
@@ -97,6 +99,34 @@ TEST(LineFileRead, LongLinesComeBackWhole) {
   }
   cwd.write("f.txt", tenThousand + "\r\n" + page + "\r\nshort");
   EXPECT_EQ(readLines("f.txt"), (Lines{tenThousand, page, "short"}));
+}
+
+// Memory follows the longest line read, not the size of the file: a line of
+// a little over two blocks at the start of a huge sparse file (whose holes
+// read as NUL bytes, each ending an empty line) takes room for itself only.
+TEST(LineFileRead, ALongLineTakesRoomForItselfNotForTheRestOfTheFile) {
+  TempCwd cwd;
+  const std::string first(9000, 'x');
+  std::vector<std::uintmax_t> sizes = {std::uintmax_t{1} << 30};
+#ifndef _WIN32
+  sizes.push_back(std::uintmax_t{1} << 40);  // more than any memory: no room could be made for it
+#endif
+  for (const std::uintmax_t size : sizes) {
+    SCOPED_TRACE(size);
+    cwd.write("big.txt", first + "\r\nshort\r\n");
+    std::error_code error;
+    std::filesystem::resize_file(cwd.path() / "big.txt", size, error);
+    ASSERT_FALSE(error) << error.message();
+    ASSERT_TRUE(openForRead(kFile, "big.txt"));
+    const std::string line = readLine(kFile);
+    EXPECT_EQ(line, first);
+    EXPECT_LT(line.capacity(), 2 * first.size());
+    EXPECT_EQ(readLine(kFile), "short");
+    EXPECT_EQ(readLine(kFile), "");
+    EXPECT_FALSE(atEnd(kFile));
+    closeFile(kFile);
+    std::filesystem::remove(cwd.path() / "big.txt");
+  }
 }
 
 TEST(LineFileWrite, LinesEndWithCrLf) {
@@ -421,5 +451,59 @@ TEST(LineFileFaults, OpenFailuresAndTheCreateFallback) {
   EXPECT_FALSE(cwd.has("missing.txt"));
   closeFile(kFile);
 }
+
+// readFailed tells a read that failed from the end of the file; what
+// readLine and atEnd give is the same either way.
+TEST(LineFileFaults, AFailedReadIsToldApartFromTheEnd) {
+  TempCwd cwd;
+  cwd.write("f.txt", "one\r\ntwo");
+  ASSERT_TRUE(openForRead(kFile, "f.txt"));
+  EXPECT_FALSE(readFailed(kFile));
+  while (!atEnd(kFile)) readLine(kFile);
+  EXPECT_EQ(readLine(kFile), "");
+  EXPECT_FALSE(readFailed(kFile));  // the end is no failure
+  closeFile(kFile);
+
+  const std::string longLine(5000, 'n');
+  cwd.write("g.txt", longLine + "\r\nlast");
+  FsFaults faults;
+  ASSERT_TRUE(openForRead(kFile, "g.txt"));
+  faults.failNth(FsCall::Read, 2);                       // in the middle of the long line
+  EXPECT_EQ(readLine(kFile), longLine.substr(0, 4096));  // cut short, as at an end
+  EXPECT_TRUE(readFailed(kFile));
+  EXPECT_EQ(readLine(kFile), longLine.substr(4096));  // later reads go on where it stopped
+  EXPECT_EQ(readLine(kFile), "last");
+  EXPECT_TRUE(atEnd(kFile));
+  EXPECT_TRUE(readFailed(kFile));  // until the file is closed
+  closeFile(kFile);
+  EXPECT_FALSE(readFailed(kFile));
+
+  // A failure seen by atEnd counts too; a new open starts afresh.
+  ASSERT_TRUE(openForRead(kFile, "f.txt"));
+  faults.failNth(FsCall::Read, 1);
+  EXPECT_TRUE(atEnd(kFile));
+  EXPECT_TRUE(readFailed(kFile));
+  ASSERT_TRUE(openForRead(kFile, "f.txt"));
+  EXPECT_FALSE(readFailed(kFile));
+  EXPECT_EQ(readLine(kFile), "one");
+  closeFile(kFile);
+  EXPECT_FALSE(readFailed(-1));
+}
+
+#ifndef _WIN32
+// No open waits on a FIFO (a reader would wait for a writer, a writer for a
+// reader): it fails at once, as for a file that cannot be opened.
+TEST(LineFileOpen, AFifoIsNoFileAndNothingWaitsForIt) {
+  TempCwd cwd;
+  Fifo fifo(cwd.path() / "fifo");
+  ASSERT_TRUE(fifo.made());
+  EXPECT_FALSE(openForRead(kFile, "fifo"));
+  EXPECT_FALSE(openForUpdate(kFile, "fifo"));
+  EXPECT_FALSE(createFile(kFile, "fifo"));  // its write-only fallback included
+  closeFile(kFile);
+  EXPECT_TRUE(std::filesystem::is_fifo(cwd.path() / "fifo"));
+  EXPECT_FALSE(fifo.wasNeeded());
+}
+#endif
 
 }  // namespace

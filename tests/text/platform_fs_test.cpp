@@ -2,10 +2,18 @@
 // and the fault-injection helper that the other tests build on.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <string>
 
 #include "platform/fs.h"
+#include "support/fifo.h"
 #include "support/fs_faults.h"
 #include "support/temp_dir.h"
 
@@ -73,6 +81,41 @@ TEST(PlatformFs, ADirectoryIsNoFile) {
   EXPECT_EQ(fs().open("dir", OpenMode::ReadWriteOrCreate), kNoFile);
   EXPECT_TRUE(fs().exists("dir"));
 }
+
+#ifndef _WIN32
+// Only regular files open, and no open waits for a FIFO's other end or a
+// device: each fails at once, in every mode.
+TEST(PlatformFs, AFifoOrADeviceIsNoFileAndNoOpenWaits) {
+  TempCwd cwd;
+  Fifo fifo(cwd.path() / "fifo");
+  ASSERT_TRUE(fifo.made());
+  for (const OpenMode mode : {OpenMode::ReadExisting, OpenMode::ReadWriteOrCreate,
+                              OpenMode::ReadWriteTruncate, OpenMode::WriteTruncate}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    EXPECT_EQ(fs().open("fifo", mode), kNoFile);
+    EXPECT_EQ(fs().open("/dev/null", mode), kNoFile);
+  }
+  EXPECT_FALSE(fifo.wasNeeded()) << "an open waited for the FIFO's other end";
+  EXPECT_TRUE(std::filesystem::is_fifo(cwd.path() / "fifo"));
+}
+#else
+// Only files on a disk open: a device (NUL) or a pipe is no file, in every
+// mode.
+TEST(PlatformFs, ADeviceOrAPipeIsNoFile) {
+  TempCwd cwd;
+  for (const OpenMode mode : {OpenMode::ReadExisting, OpenMode::ReadWriteOrCreate,
+                              OpenMode::ReadWriteTruncate, OpenMode::WriteTruncate}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    EXPECT_EQ(fs().open("NUL", mode), kNoFile);
+    // A pipe with a server waiting for its client.
+    const HANDLE server = CreateNamedPipeW(L"\\\\.\\pipe\\wyprawy-test", PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE,
+                                           1, 4096, 4096, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(fs().open("\\\\.\\pipe\\wyprawy-test", mode), kNoFile);
+    CloseHandle(server);
+  }
+}
+#endif
 
 TEST(PlatformFs, SeekTruncateFlush) {
   TempCwd cwd;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "encoding/cp1250.h"
@@ -45,15 +46,22 @@ FileHandle openFile(const std::string& path, OpenMode mode) {
       flags |= O_WRONLY | O_TRUNC;
       break;
   }
+  // Opened without blocking, so that a FIFO (whose open waits for the other
+  // end) or a device cannot hold the program up; for a regular file the flag
+  // changes nothing and is cleared again below.
+  flags |= O_NONBLOCK;
   int file;
   do {
     file = ::open(native.c_str(), flags, 0666);
   } while (file < 0 && errno == EINTR);
   if (file < 0) return kNoFile;
   // Only regular files: a directory opens for reading on POSIX but reads
-  // nothing but errors, and Windows would refuse it anyway.
+  // nothing but errors, a FIFO or a device is no file of the tool, and
+  // Windows refuses them all too.
   struct stat info;
-  if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+  const int status = ::fcntl(file, F_GETFL);
+  if (::fstat(file, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
+      ::fcntl(file, F_SETFL, status & ~O_NONBLOCK) != 0) {
     ::close(file);
     return kNoFile;
   }
@@ -111,8 +119,16 @@ bool closeFile(FileHandle file) { return ::close(fd(file)) == 0; }
 
 bool renameFile(const std::string& from, const std::string& to) {
   std::string nativeFrom, nativeTo;
-  return toNativePath(from, nativeFrom) && toNativePath(to, nativeTo) &&
-         ::rename(nativeFrom.c_str(), nativeTo.c_str()) == 0;
+  if (!toNativePath(from, nativeFrom) || !toNativePath(to, nativeTo)) return false;
+  // The new file takes the old one's permission bits before it takes its
+  // place, so that a file kept private (0600, say) does not become readable
+  // to others through a save.
+  struct stat old;
+  if (::stat(nativeTo.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+      ::chmod(nativeFrom.c_str(), old.st_mode & 07777) != 0) {
+    return false;
+  }
+  return ::rename(nativeFrom.c_str(), nativeTo.c_str()) == 0;
 }
 
 bool removeFile(const std::string& path) {
@@ -124,6 +140,33 @@ bool pathExists(const std::string& path) {
   std::string native;
   struct stat info;
   return toNativePath(path, native) && ::lstat(native.c_str(), &info) == 0;
+}
+
+std::string replacementTarget(const std::string& path) {
+  std::string native;
+  if (!toNativePath(path, native)) return {};
+  struct stat entry;
+  if (::lstat(native.c_str(), &entry) != 0) return errno == ENOENT ? path : std::string();
+  std::string target = native;
+  if (S_ISLNK(entry.st_mode)) {
+    // The end of the chain, as an absolute path; none for a link that leads
+    // nowhere or round in a loop.
+    char* resolved = ::realpath(native.c_str(), nullptr);
+    if (resolved == nullptr) return {};
+    target = resolved;
+    std::free(resolved);
+    if (!utf8FitsCp1250(target)) return {};
+  }
+  // Read-only for everyone is read-only also for a user whom the system lets
+  // write anyway (root): that is what the read-only attribute means on
+  // Windows, and what a player who made the file so wants.
+  struct stat info;
+  if (::stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+      ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return {};
+  }
+  return target == native ? path : utf8ToCp1250(target);
 }
 
 std::string currentDirectory() {
@@ -141,8 +184,8 @@ std::string currentDirectory() {
 }
 
 constexpr FsCalls kPlatform = {
-    &openFile,  &readFile,  &writeFile,  &seekFile,   &fileSize,   &truncateFile,
-    &flushFile, &closeFile, &renameFile, &removeFile, &pathExists, &currentDirectory,
+    &openFile,  &readFile,   &writeFile,  &seekFile,   &fileSize,          &truncateFile,     &flushFile,
+    &closeFile, &renameFile, &removeFile, &pathExists, &replacementTarget, &currentDirectory,
 };
 
 // Constant-initialised: usable by other static objects before main.

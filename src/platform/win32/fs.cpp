@@ -53,6 +53,12 @@ FileHandle openFile(const std::string& path, OpenMode mode) {
   const HANDLE file = CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // Only files on a disk: CreateFileW opens devices (NUL, COM1, CON) and the
+  // client end of a pipe just as well, which are no files of the tool.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return kNoFile;
+  }
   return reinterpret_cast<FileHandle>(file);
 }
 
@@ -129,6 +135,43 @@ bool pathExists(const std::string& path) {
   return toWidePath(path, wide) && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string replacementTarget(const std::string& path) {
+  std::wstring wide;
+  if (!toWidePath(path, wide)) return {};
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? path : std::string();
+  std::string target = path;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // A symbolic link: CreateFileW follows it (and any chain) to the file
+    // at its end, whose path the handle then gives. Asking for no access
+    // reads nothing and conflicts with no other program's hold.
+    const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};  // a link that leads nowhere
+    std::wstring finalPath(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(file, finalPath.data(), static_cast<DWORD>(finalPath.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= finalPath.size()) {
+      finalPath.resize(length);  // the size it needs, with its terminating NUL
+      length = GetFinalPathNameByHandleW(file, finalPath.data(), static_cast<DWORD>(finalPath.size()),
+                                         FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    CloseHandle(file);
+    if (length == 0 || length >= finalPath.size()) return {};
+    finalPath.resize(length);  // "\\?\C:\...", which the W functions take as it is
+    const std::u16string utf16(finalPath.begin(), finalPath.end());
+    target = utf16ToCp1250(utf16);
+    if (cp1250ToUtf16(target) != utf16) return {};
+    attributes = GetFileAttributesW(finalPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  }
+  // MoveFileExW refuses to replace a read-only file on Windows, but not
+  // everywhere the program runs (Wine does replace it): refused here alike.
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return {};
+  return target;
+}
+
 std::string currentDirectory() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
@@ -149,8 +192,8 @@ std::string currentDirectory() {
 }
 
 constexpr FsCalls kPlatform = {
-    &openFile,  &readFile,  &writeFile,  &seekFile,   &fileSize,   &truncateFile,
-    &flushFile, &closeFile, &renameFile, &removeFile, &pathExists, &currentDirectory,
+    &openFile,  &readFile,   &writeFile,  &seekFile,   &fileSize,          &truncateFile,     &flushFile,
+    &closeFile, &renameFile, &removeFile, &pathExists, &replacementTarget, &currentDirectory,
 };
 
 // Constant-initialised: usable by other static objects before main.
