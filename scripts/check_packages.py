@@ -39,6 +39,14 @@ SYSTEM_DLLS = {
     "ole32.dll", "shlwapi.dll",
 }
 
+# Functions that came with Windows 8.1 or 10: imported, they would keep the
+# program from starting on Windows 7, so they are looked up at run time.
+LATER_FUNCTIONS = {
+    "GetDpiForWindow", "GetDpiForSystem", "AdjustWindowRectExForDpi", "GetSystemMetricsForDpi",
+    "SystemParametersInfoForDpi", "SetProcessDpiAwarenessContext", "SetThreadDpiAwarenessContext",
+    "GetDpiForMonitor", "EnableNonClientDpiScaling",
+}
+
 SUPPORTED_OS = {
     "Windows 7": "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
     "Windows 8": "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
@@ -98,17 +106,22 @@ class PeFile:
         start = self.offset(rva)
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
-    def imported_dlls(self):
+    def imports(self):
+        """{DLL name: [function names]} of the import table."""
         rva, size = self.directories[1]
-        names = []
+        found = {}
         if size == 0:
-            return names
+            return found
         at = self.offset(rva)
         while True:
             lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, at)
             if lookup == name == thunks == 0:
-                return names
-            names.append(self.cstring(name))
+                return found
+            functions = found.setdefault(self.cstring(name), [])
+            entry = self.offset(lookup or thunks)
+            while (value := struct.unpack_from("<Q", self.data, entry)[0]) != 0:
+                functions.append(f"#{value & 0xFFFF}" if value >> 63 else self.cstring((value & 0x7FFFFFFF) + 2))
+                entry += 8
             at += 20
 
     def resources(self):
@@ -188,9 +201,12 @@ def check_exe(data, version):
     check(pe.subsystem == 2, f"subsystem {pe.subsystem}, not a GUI program (2)")
     check(pe.symbol_table == 0 and pe.symbol_count == 0, "wyprawy.exe is not stripped (COFF symbols)")
     check(not any(name.startswith(".debug") for name, *_ in pe.sections), "wyprawy.exe holds debug sections")
-    dlls = pe.imported_dlls()
+    imports = pe.imports()
+    dlls = list(imports)
     foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
     check(not foreign, f"wyprawy.exe imports DLLs that are not Windows' own: {foreign}")
+    later = sorted(LATER_FUNCTIONS.intersection(f for functions in imports.values() for f in functions))
+    check(not later, f"wyprawy.exe imports functions that Windows 7 lacks: {later}")
 
     resources = pe.resources()
     versions = [v for k, v in resources.items() if k[0] == 16]
