@@ -548,9 +548,15 @@ TEST_F(Win32Ui, ADpiChangeTakesTheSuggestedRectangleAndLaysTheControlsOutAgain) 
       EXPECT_EQ(r.right - r.left, atDpi(layout.width, dpi));
       EXPECT_EQ(r.bottom - r.top, atDpi(layout.height, dpi));
     }
-    // The font is made anew for the DPI: its lines grow in proportion.
+    // The font is made anew for the DPI: its lines grow in proportion,
     const int expectedLine = lineBefore * static_cast<int>(dpi) / static_cast<int>(expectedDpi());
     EXPECT_NEAR(lineHeight(controlWindow(ResultLabel)), expectedLine, 2);
+    // and a summary's three lines still fit ResultLabel.
+    setControlText(ResultLabel, txt::SummaryRead + "25" + txt::SummaryStat + "inteligencja" + txt::SummaryChance +
+                                    "100" + txt::SummaryLuck + "255" + txt::SummarySuccess + txt::Yes);
+    RECT label{};
+    GetClientRect(controlWindow(ResultLabel), &label);
+    EXPECT_LE(wrappedTextHeight(controlWindow(ResultLabel)), label.bottom);
   }
   // Back at the first DPI: the font of the start again.
   EXPECT_EQ(fontHeight(), fontBefore);
