@@ -363,13 +363,15 @@ class Program:
     def executable(self):
         return LINUX_PROGRAM if self.kind == "linux" else WINDOWS_PROGRAM
 
-    def start(self):
+    def start(self, env=None):
+        """Starts the program; env adds to or replaces variables of its
+        environment (GDK_SCALE, the Wine prefix)."""
         check(Path(self.executable()).is_file(), f"program not built: {self.executable()}")
         self._log = open(self.log_path, "wb")
         self.proc = subprocess.Popen(
             ["timeout", "-k", "5", str(PROGRAM_LIMIT_S), *self.command()],
             cwd=self.workdir, stdin=subprocess.DEVNULL, stdout=self._log, stderr=subprocess.STDOUT,
-            env=_UTF8_ENV, start_new_session=True)
+            env=dict(_UTF8_ENV, **(env or {})), start_new_session=True)
         return self
 
     def running(self):

@@ -55,8 +55,9 @@ trap stop_session EXIT
 trap 'exit 130' INT TERM
 
 # The display number comes from the server itself: other X servers may be
-# running on this machine, so no number is assumed.
-Xvfb -displayfd 5 -noreset -screen 0 1024x768x24 -nolisten tcp 5>"$session/display" 2>"$out/xvfb.log" &
+# running on this machine, so no number is assumed. The screen is tall
+# enough for SettingsWindow at 150 % scaling (its frame reaches y 807).
+Xvfb -displayfd 5 -noreset -screen 0 1280x1024x24 -nolisten tcp 5>"$session/display" 2>"$out/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$session/display" ] && break

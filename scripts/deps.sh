@@ -14,6 +14,7 @@ if [ "${1:-}" != run ]; then
     g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
     xvfb xdotool x11-utils x11-xkb-utils imagemagick openbox wmctrl
     python3 curl
+    dpkg-dev desktop-file-utils
   )
 fi
 missing=()

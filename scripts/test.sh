@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, under ASan+UBSan, the Windows build
-# under Wine, short fuzzing runs, and the real-window tests of both programs.
+# under Wine, short fuzzing runs, both release packages and their checks, and
+# the real-window tests of both programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -15,6 +16,10 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux
 ctest --preset linux
 
+step "Linux packages (.deb, .tar.gz)"
+rm -rf build/linux/packages
+cmake --build --preset linux --target package
+
 step "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
@@ -25,6 +30,13 @@ cmake --preset windows-cross >/dev/null
 cmake --build --preset windows-cross
 cmake/wine-run.sh   # makes the private Wine prefix before the tests run
 ctest --preset windows-cross
+
+step "Windows package (.zip)"
+rm -rf build/windows/packages
+cmake --build --preset windows-cross --target package
+
+step "Packages checked"
+python3 scripts/check_packages.py
 
 if [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   step "Short fuzzing runs"
@@ -43,8 +55,8 @@ if [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
 fi
 
 if [ -x e2e/run.sh ]; then
-  step "Real-window tests (Xvfb)"
-  bash e2e/run.sh
+  step "Real-window tests (Xvfb), the .deb's program among them"
+  WYPRAWY_PACKAGE_DEB=$(ls "$(pwd)"/build/linux/packages/wyprawy_*_amd64.deb) bash e2e/run.sh
 fi
 
 printf '\nAll tests passed.\n'

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,66 @@
 #include "model/ui.h"
 
 namespace {
+
+// The DPI the windows are expected at: 96, unless the run names another in
+// WYPRAWY_EXPECTED_DPI (e2e/ runs this suite again in a Wine prefix set to
+// 144 DPI). The layout's lengths are multiples of 10, so at 96, 144 and 192
+// DPI every scaled length is a whole number of pixels.
+UINT expectedDpi() {
+  static const UINT dpi = [] {
+    wchar_t value[16] = {};
+    const DWORD length = GetEnvironmentVariableW(L"WYPRAWY_EXPECTED_DPI", value, 16);
+    const long parsed = length > 0 && length < 16 ? std::wcstol(value, nullptr, 10) : 0;
+    return parsed > 0 ? static_cast<UINT>(parsed) : 96u;
+  }();
+  return dpi;
+}
+
+// A layout length at a DPI, to the nearest pixel (halves round up).
+int atDpi(int length, UINT dpi) { return (length * static_cast<int>(dpi) + 48) / 96; }
+
+// A layout length at the expected DPI.
+int px(int length) { return atDpi(length, expectedDpi()); }
+
+// Windows 10's GetDpiForWindow, absent from older systems; 0 without it.
+UINT dpiForWindow(HWND hwnd) {
+  const FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+  if (found == nullptr) return 0;
+  return reinterpret_cast<UINT(WINAPI*)(HWND)>(reinterpret_cast<void (*)()>(found))(hwnd);
+}
+
+// The height of a line of text in the control's font.
+int lineHeight(HWND control) {
+  const HDC dc = GetDC(control);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return metrics.tmHeight;
+}
+
+// The height that a label needs for its text, wrapped at its width as a
+// "Static" control wraps it.
+int wrappedTextHeight(HWND label) {
+  wchar_t text[512] = {};
+  GetWindowTextW(label, text, 512);
+  RECT client{};
+  GetClientRect(label, &client);
+  const HDC dc = GetDC(label);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(label, WM_GETFONT, 0, 0)));
+  RECT r{0, 0, client.right, 0};
+  DrawTextW(dc, text, -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  ReleaseDC(label, dc);
+  return r.bottom - r.top;
+}
+
+std::wstring faceOf(WPARAM font) {
+  LOGFONTW logical{};
+  GetObjectW(reinterpret_cast<HGDIOBJ>(font), sizeof(logical), &logical);
+  return logical.lfFaceName;
+}
 
 // This thread's window with the title: another program's windows on the same
 // desktop are not ours.
@@ -128,8 +189,8 @@ TEST_F(Win32Ui, WindowsHaveTheirTitlesClientSizesAndPlaces) {
     const HWND w = findWindow(layout.number);
     RECT client{};
     GetClientRect(w, &client);
-    EXPECT_EQ(client.right, layout.clientWidth) << layout.number;
-    EXPECT_EQ(client.bottom, layout.clientHeight) << layout.number;
+    EXPECT_EQ(client.right, px(layout.clientWidth)) << layout.number;
+    EXPECT_EQ(client.bottom, px(layout.clientHeight)) << layout.number;
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(w, GWL_STYLE));
     EXPECT_TRUE(style & WS_CAPTION) << layout.number;
     EXPECT_TRUE(style & WS_SYSMENU) << layout.number;
@@ -161,11 +222,16 @@ TEST_F(Win32Ui, ControlsAreStandardClassesWithTheirPlacesStylesAndFont) {
     const HWND hwnd = controlWindow(layout.number);
     ASSERT_NE(hwnd, nullptr);
     const RECT r = rectInParent(hwnd);
-    EXPECT_EQ(r.left, layout.x);
-    EXPECT_EQ(r.top, layout.y);
-    EXPECT_EQ(r.right - r.left, layout.width);
-    EXPECT_EQ(r.bottom - r.top, layout.height);  // drop-down lists closed: 20
-    EXPECT_EQ(static_cast<WPARAM>(SendMessageW(hwnd, WM_GETFONT, 0, 0)), guiFont);
+    EXPECT_EQ(r.left, px(layout.x));
+    EXPECT_EQ(r.top, px(layout.y));
+    EXPECT_EQ(r.right - r.left, px(layout.width));
+    EXPECT_EQ(r.bottom - r.top, px(layout.height));  // drop-down lists closed: 20 at 96 DPI
+    const auto font = static_cast<WPARAM>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
+    if (expectedDpi() == 96) {
+      EXPECT_EQ(font, guiFont);
+    } else {  // the same face, sized for the DPI
+      EXPECT_EQ(faceOf(font), faceOf(guiFont));
+    }
 
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_STYLE));
     const auto exStyle = static_cast<DWORD>(GetWindowLongPtrW(hwnd, GWL_EXSTYLE));
@@ -405,7 +471,7 @@ TEST_F(Win32Ui, TheListKeepsItsHeightAndScrollsWhenTheItemsDoNotFit) {
   const HWND list = controlWindow(AccountList);
   for (int i = 0; i < 20; ++i) appendItem(AccountList, "konto " + std::to_string(i));
   const RECT r = rectInParent(list);
-  EXPECT_EQ(r.bottom - r.top, 100);
+  EXPECT_EQ(r.bottom - r.top, px(100));
   EXPECT_TRUE(GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL);
   selectIndex(AccountList, 19);
   EXPECT_EQ(controlText(AccountList), "konto 19");
@@ -417,6 +483,83 @@ TEST_F(Win32Ui, TheWaitEndsWithNoEventWhenNothingHappens) {
   EXPECT_EQ(waitEvent(100).kind, EventKind::noEvent);
   // Generous upper bound: it must come back, not hang in the system's wait.
   EXPECT_LT(GetTickCount64() - start, 5000u);
+}
+
+TEST_F(Win32Ui, TheWindowsAndTheFontAreAtTheExpectedDpi) {
+  for (const WindowSpec& layout : kWindows) {
+    const UINT dpi = dpiForWindow(findWindow(layout.number));
+    if (dpi != 0) {
+      EXPECT_EQ(dpi, expectedDpi()) << layout.number;
+    }
+  }
+  // The font grows with the DPI: three lines fill most of ResultLabel's
+  // height at every DPI, where a font left at 96 DPI would fill half of it
+  // at 144.
+  const int line = lineHeight(controlWindow(ResultLabel));
+  EXPECT_LE(3 * line, px(40));
+  EXPECT_GE(4 * line, px(40));
+}
+
+TEST_F(Win32Ui, TheThreeLinesOfASummaryFitResultLabel) {
+  const HWND label = controlWindow(ResultLabel);
+  const int line = lineHeight(label);
+  RECT client{};
+  GetClientRect(label, &client);
+  // The longest attribute names with the widest numbers a page gives.
+  for (const char* stat : {"inteligencja", "odporno\xB9\xE6", "charyzma", "zwinno\x9C\xE6"}) {
+    const std::string summary = txt::SummaryRead + "25" + txt::SummaryStat + stat + txt::SummaryChance + "100" +
+                                txt::SummaryLuck + "255" + txt::SummarySuccess + txt::Yes;
+    SCOPED_TRACE(summary);
+    setControlText(ResultLabel, summary);
+    EXPECT_EQ(wrappedTextHeight(label), 3 * line) << "a line wrapped";
+    EXPECT_LE(3 * line, client.bottom);
+  }
+}
+
+TEST_F(Win32Ui, ADpiChangeTakesTheSuggestedRectangleAndLaysTheControlsOutAgain) {
+  // As when a window is moved to a monitor of another DPI: the system sends
+  // WM_DPICHANGED with the new DPI and a suggested outer rectangle.
+  const HWND main = findWindow(MainWindow);
+  RECT before{};
+  GetWindowRect(main, &before);
+  const int lineBefore = lineHeight(controlWindow(ResultLabel));
+  const auto fontHeight = [] {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HGDIOBJ>(SendMessageW(controlWindow(AccountLabel), WM_GETFONT, 0, 0)),
+               sizeof(font), &font);
+    return font.lfHeight;
+  };
+  const LONG fontBefore = fontHeight();
+  for (const UINT dpi : {192u, 120u, expectedDpi()}) {
+    SCOPED_TRACE(dpi);
+    RECT suggested{40, 30, 40 + atDpi(200, dpi) + 20, 30 + atDpi(300, dpi) + 40};
+    if (dpi == expectedDpi()) suggested = before;
+    SendMessageW(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    RECT outer{};
+    GetWindowRect(main, &outer);
+    EXPECT_TRUE(EqualRect(&outer, &suggested)) << outer.left << "," << outer.top << " " << outer.right << ","
+                                               << outer.bottom;
+    for (const ControlSpec& layout : kControls) {
+      if (layout.window != MainWindow) continue;
+      SCOPED_TRACE(layout.name);
+      const RECT r = rectInParent(controlWindow(layout.number));
+      EXPECT_EQ(r.left, atDpi(layout.x, dpi));
+      EXPECT_EQ(r.top, atDpi(layout.y, dpi));
+      EXPECT_EQ(r.right - r.left, atDpi(layout.width, dpi));
+      EXPECT_EQ(r.bottom - r.top, atDpi(layout.height, dpi));
+    }
+    // The font is made anew for the DPI: its lines grow in proportion,
+    const int expectedLine = lineBefore * static_cast<int>(dpi) / static_cast<int>(expectedDpi());
+    EXPECT_NEAR(lineHeight(controlWindow(ResultLabel)), expectedLine, 2);
+    // and a summary's three lines still fit ResultLabel.
+    setControlText(ResultLabel, txt::SummaryRead + "25" + txt::SummaryStat + "inteligencja" + txt::SummaryChance +
+                                    "100" + txt::SummaryLuck + "255" + txt::SummarySuccess + txt::Yes);
+    RECT label{};
+    GetClientRect(controlWindow(ResultLabel), &label);
+    EXPECT_LE(wrappedTextHeight(controlWindow(ResultLabel)), label.bottom);
+  }
+  // Back at the first DPI: the font of the start again.
+  EXPECT_EQ(fontHeight(), fontBefore);
 }
 
 }  // namespace

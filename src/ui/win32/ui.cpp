@@ -10,6 +10,12 @@
 // Texts cross this edge as Windows-1250 bytes and are converted to and from
 // UTF-16 explicitly, never through the system code page, so the Polish texts
 // are right on every Windows.
+//
+// The program is DPI aware (per monitor, see the manifest): the layout's
+// pixels are those of a 96-DPI screen, and every rectangle and the font are
+// scaled by the window's DPI / 96, so at 150 % scaling the windows are drawn
+// at 1.5 times their size by the program itself, crisp, instead of being
+// stretched as a bitmap by the system. At 96 DPI nothing is scaled.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -35,6 +41,11 @@ constexpr wchar_t kWindowClass[] = L"WyprawyWindow";
 constexpr DWORD kFrameStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN;
 constexpr DWORD kFrameExStyle = 0;
 constexpr int kClosedComboHeight = 20;
+constexpr UINT kLayoutDpi = 96;
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 // One press of the left button on the account list, for the mouse-up and
 // drag-start events that the list box itself does not notify.
@@ -45,9 +56,46 @@ struct ListPress {
   POINT at{};
 };
 
+// The per-monitor DPI functions came with Windows 10 (1607). They are looked
+// up at run time, so the program also starts on Windows 7 and 8, where every
+// window has the system DPI (and Windows 8.1 reports a monitor change through
+// WM_DPICHANGED alone).
+struct DpiFunctions {
+  UINT(WINAPI* dpiForWindow)(HWND) = nullptr;
+  UINT(WINAPI* dpiForSystem)() = nullptr;
+  BOOL(WINAPI* adjustWindowRectExForDpi)(RECT*, DWORD, BOOL, DWORD, UINT) = nullptr;
+  int(WINAPI* systemMetricsForDpi)(int, UINT) = nullptr;
+};
+
+template <typename Function>
+Function user32Function(HMODULE user32, const char* name) {
+  const FARPROC found = user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+  // Through void (*)(): the one function-pointer type that converts to any
+  // other without a cast-function-type warning.
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+DpiFunctions loadDpiFunctions() {
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  DpiFunctions f;
+  f.dpiForWindow = user32Function<decltype(f.dpiForWindow)>(user32, "GetDpiForWindow");
+  f.dpiForSystem = user32Function<decltype(f.dpiForSystem)>(user32, "GetDpiForSystem");
+  f.adjustWindowRectExForDpi =
+      user32Function<decltype(f.adjustWindowRectExForDpi)>(user32, "AdjustWindowRectExForDpi");
+  f.systemMetricsForDpi = user32Function<decltype(f.systemMetricsForDpi)>(user32, "GetSystemMetricsForDpi");
+  return f;
+}
+
 struct Backend {
   HINSTANCE instance = nullptr;
-  HFONT font = nullptr;
+  DpiFunctions dpiFunctions;
+  // The DPI that a new window starts with.
+  UINT systemDpi = kLayoutDpi;
+  HFONT stockFont = nullptr;
+  // Per window: its DPI and the font of its controls at that DPI (the stock
+  // font, or one of our own that is deleted when replaced).
+  UINT dpi[2] = {kLayoutDpi, kLayoutDpi};
+  HFONT fonts[2] = {nullptr, nullptr};
   HWND windows[2] = {nullptr, nullptr};
   HWND controls[kControlCount] = {};
   // The control that had the focus when a window was last deactivated; it
@@ -60,6 +108,58 @@ struct Backend {
 Backend& backend() {
   static Backend b;
   return b;
+}
+
+// A length of the layout (pixels at 96 DPI) at the given DPI, rounded to the
+// nearest pixel.
+int scaled(int length, UINT dpi) {
+  return MulDiv(length, static_cast<int>(dpi), static_cast<int>(kLayoutDpi));
+}
+
+UINT screenDpi() {
+  const HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
+}
+
+UINT systemDpiNow() {
+  const DpiFunctions& f = backend().dpiFunctions;
+  const UINT dpi = f.dpiForSystem != nullptr ? f.dpiForSystem() : 0;
+  return dpi != 0 ? dpi : screenDpi();
+}
+
+UINT dpiOfWindow(HWND hwnd) {
+  const Backend& b = backend();
+  const UINT dpi = b.dpiFunctions.dpiForWindow != nullptr ? b.dpiFunctions.dpiForWindow(hwnd) : 0;
+  return dpi != 0 ? dpi : b.systemDpi;
+}
+
+int systemMetric(int index, UINT dpi) {
+  const DpiFunctions& f = backend().dpiFunctions;
+  return f.systemMetricsForDpi != nullptr ? f.systemMetricsForDpi(index, dpi) : GetSystemMetrics(index);
+}
+
+// The stock user-interface font (DEFAULT_GUI_FONT) is MS Shell Dlg at 8
+// points, made once for the system DPI. A window at another DPI gets the same
+// face at 8 points for its DPI, as the dialog manager sizes a dialog's font;
+// where that is the stock font's height, the stock font itself.
+constexpr int kUiFontPoints = 8;
+
+HFONT fontForDpi(UINT dpi) {
+  const HFONT stock = backend().stockFont;
+  LOGFONTW font{};
+  if (GetObjectW(stock, sizeof(font), &font) == 0) return stock;
+  const LONG height = -MulDiv(kUiFontPoints, static_cast<int>(dpi), 72);
+  if (font.lfHeight == height) return stock;
+  font.lfHeight = height;
+  font.lfWidth = 0;
+  const HFONT made = CreateFontIndirectW(&font);
+  return made != nullptr ? made : stock;
+}
+
+void releaseFont(HFONT font) {
+  if (font != nullptr && font != backend().stockFont) DeleteObject(font);
 }
 
 std::wstring toWide(const std::string& cp1250) {
@@ -127,6 +227,8 @@ bool isOurChild(HWND window, HWND child) { return child != nullptr && IsChild(wi
 
 HWND firstTabStop(HWND window) { return GetNextDlgTabItem(window, nullptr, FALSE); }
 
+void layOutControls(int32_t window, UINT dpi);
+
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   const int32_t window = windowNumberOf(hwnd);
   if (window >= 0) {
@@ -152,6 +254,17 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
           }
         }
         break;
+      case WM_DPICHANGED: {
+        // Moved to a monitor of another DPI (or its scaling changed): the
+        // system suggests the window's new outer rectangle.
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        layOutControls(window, LOWORD(wParam));
+        if (suggested != nullptr) {
+          SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        return 0;
+      }
       case WM_SETFOCUS:
         // The frame itself never keeps the focus; pass it to the remembered control.
         if (isOurChild(hwnd, b.lastFocus[window])) {
@@ -213,16 +326,17 @@ LRESULT CALLBACK listProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
 }
 
 // A drop-down list's closed height follows the height of its selection field;
-// set that field so the closed control is exactly 20 pixels tall. Steered by
-// the measured height and the value last set, because the reported field
-// height need not be the value that was set (Wine adds its padding).
-void fitClosedComboHeight(HWND combo) {
+// set that field so the closed control is exactly 20 pixels tall (at 96 DPI).
+// Steered by the measured height and the value last set, because the reported
+// field height need not be the value that was set (Wine adds its padding).
+void fitClosedComboHeight(HWND combo, UINT dpi) {
   auto field = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0));
   if (field == CB_ERR) return;
+  const int wanted = scaled(kClosedComboHeight, dpi);
   for (int attempt = 0; attempt < 4; ++attempt) {
     RECT r{};
     GetWindowRect(combo, &r);
-    const int delta = kClosedComboHeight - (r.bottom - r.top);
+    const int delta = wanted - (r.bottom - r.top);
     if (delta == 0 || field + delta < 1) return;
     field += delta;
     SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
@@ -232,10 +346,11 @@ void fitClosedComboHeight(HWND combo) {
 // The opened list reaches at most kDropDownListReach below the control's top:
 // the creation height says so for the classic list, and the number of visible
 // items says so for the visual-style list, which sizes itself by items.
-void limitComboList(HWND combo) {
+void limitComboList(HWND combo, UINT dpi) {
   const auto item = static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0));
   if (item <= 0) return;
-  const int room = kDropDownListReach - kClosedComboHeight - 2 * GetSystemMetrics(SM_CYBORDER);
+  const int room =
+      scaled(kDropDownListReach, dpi) - scaled(kClosedComboHeight, dpi) - 2 * systemMetric(SM_CYBORDER, dpi);
   SendMessageW(combo, CB_SETMINVISIBLE, static_cast<WPARAM>(std::max(1, room / item)), 0);
 }
 
@@ -262,26 +377,38 @@ ClassAndStyle classAndStyle(ControlKind kind) {
   return {L"Static", SS_LEFT, 0};
 }
 
+// A control's rectangle in its window at the DPI. A combo box is given its
+// opened height; it shrinks itself to the selection field when closed.
+RECT controlRect(const ControlSpec& layout, UINT dpi) {
+  const int height = layout.kind == ControlKind::DropDown ? kDropDownListReach : layout.height;
+  const int left = scaled(layout.x, dpi);
+  const int top = scaled(layout.y, dpi);
+  return {left, top, left + scaled(layout.width, dpi), top + scaled(height, dpi)};
+}
+
+// What follows a change of the font or the size of a drop-down list.
+void fitDropDown(HWND combo, UINT dpi) {
+  fitClosedComboHeight(combo, dpi);
+  limitComboList(combo, dpi);
+}
+
 void createControl(const ControlSpec& layout, HWND parent) {
   Backend& b = backend();
   const ClassAndStyle cs = classAndStyle(layout.kind);
-  const bool dropDown = layout.kind == ControlKind::DropDown;
-  // A combo box is created with its opened height; it shrinks itself to the
-  // selection field when closed.
-  const int height = dropDown ? kDropDownListReach : layout.height;
+  const UINT dpi = b.dpi[layout.window];
+  const RECT r = controlRect(layout, dpi);
   const std::wstring text = layout.kind == ControlKind::Label || layout.kind == ControlKind::PushButton
                                 ? toWide(*layout.firstText)
                                 : std::wstring();
-  HWND hwnd = CreateWindowExW(cs.exStyle, cs.className, text.c_str(), WS_CHILD | WS_VISIBLE | cs.style, layout.x,
-                              layout.y, layout.width, height, parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdBase + layout.number)), b.instance,
-                              nullptr);
+  HWND hwnd = CreateWindowExW(cs.exStyle, cs.className, text.c_str(), WS_CHILD | WS_VISIBLE | cs.style,
+                              r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdBase + layout.number)),
+                              b.instance, nullptr);
   if (hwnd == nullptr) return;
-  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(b.font), FALSE);
+  SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(b.fonts[layout.window]), FALSE);
   switch (layout.kind) {
     case ControlKind::DropDown:
-      fitClosedComboHeight(hwnd);
-      limitComboList(hwnd);
+      fitDropDown(hwnd, dpi);
       break;
     case ControlKind::TextField:
       SendMessageW(hwnd, EM_SETLIMITTEXT, 0, 0);  // 0: the largest the control allows
@@ -296,12 +423,17 @@ void createControl(const ControlSpec& layout, HWND parent) {
   b.controls[layout.number] = hwnd;
 }
 
-// Outer rectangle for the window's client size, placed as the layout says:
-// centred on the primary screen (outer size first limited to the screen), or
-// with its outer top-left corner at the given point.
-RECT outerRect(const WindowSpec& layout) {
-  RECT r{0, 0, layout.clientWidth, layout.clientHeight};
-  AdjustWindowRectEx(&r, kFrameStyle, FALSE, kFrameExStyle);
+// Outer rectangle for the window's client size at the DPI, placed as the
+// layout says: centred on the primary screen (outer size first limited to the
+// screen), or with its outer top-left corner at the given point, which is a
+// place on the screen and so is not scaled.
+RECT outerRect(const WindowSpec& layout, UINT dpi) {
+  RECT r{0, 0, scaled(layout.clientWidth, dpi), scaled(layout.clientHeight, dpi)};
+  const DpiFunctions& f = backend().dpiFunctions;
+  if (f.adjustWindowRectExForDpi == nullptr ||
+      !f.adjustWindowRectExForDpi(&r, kFrameStyle, FALSE, kFrameExStyle, dpi)) {
+    AdjustWindowRectEx(&r, kFrameStyle, FALSE, kFrameExStyle);
+  }
   int width = r.right - r.left;
   int height = r.bottom - r.top;
   int left = layout.outerLeft;
@@ -317,14 +449,45 @@ RECT outerRect(const WindowSpec& layout) {
   return {left, top, left + width, top + height};
 }
 
+// Puts the window's controls at their places for a new DPI and gives them
+// the font for it.
+void layOutControls(int32_t window, UINT dpi) {
+  Backend& b = backend();
+  const HFONT old = b.fonts[window];
+  b.dpi[window] = dpi;
+  b.fonts[window] = fontForDpi(dpi);
+  for (const ControlSpec& layout : kControls) {
+    const HWND hwnd = b.controls[layout.number];
+    if (layout.window != window || hwnd == nullptr) continue;
+    const RECT r = controlRect(layout, dpi);
+    SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(b.fonts[window]), TRUE);
+    if (layout.kind == ControlKind::DropDown) fitDropDown(hwnd, dpi);
+  }
+  releaseFont(old);
+}
+
 bool openWindow(int32_t number) {
   Backend& b = backend();
   const WindowSpec& layout = kWindows[number];
-  const RECT r = outerRect(layout);
-  HWND hwnd = CreateWindowExW(kFrameExStyle, kWindowClass, toWide(*layout.title).c_str(), kFrameStyle, r.left, r.top,
-                              r.right - r.left, r.bottom - r.top, nullptr, nullptr, b.instance, nullptr);
+  // Sized first for the system DPI; a window that lands on a monitor of
+  // another DPI is then sized and placed again for that monitor's.
+  RECT r = outerRect(layout, b.systemDpi);
+  HWND hwnd =
+      CreateWindowExW(kFrameExStyle, kWindowClass, toWide(*layout.title).c_str(), kFrameStyle, r.left, r.top,
+                      r.right - r.left, r.bottom - r.top, nullptr, nullptr, b.instance, nullptr);
   if (hwnd == nullptr) return false;
   b.windows[number] = hwnd;
+  const UINT dpi = dpiOfWindow(hwnd);
+  if (dpi != b.systemDpi) {
+    r = outerRect(layout, dpi);
+    SetWindowPos(hwnd, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  releaseFont(b.fonts[number]);
+  b.dpi[number] = dpi;
+  b.fonts[number] = fontForDpi(dpi);
   for (const ControlSpec& control : kControls) {
     if (control.window == number) createControl(control, hwnd);
   }
@@ -398,7 +561,9 @@ bool startUi() {
   b.instance = GetModuleHandleW(nullptr);
   INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&icc);
-  b.font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  b.dpiFunctions = loadDpiFunctions();
+  b.systemDpi = systemDpiNow();
+  b.stockFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof(wc);
@@ -419,6 +584,10 @@ void destroyWindows() {
     window = nullptr;
   }
   for (HWND& control : b.controls) control = nullptr;
+  for (HFONT& font : b.fonts) {
+    releaseFont(font);
+    font = nullptr;
+  }
   b.lastFocus[0] = b.lastFocus[1] = nullptr;
   b.queue.clear();
 }
