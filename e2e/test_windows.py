@@ -292,7 +292,8 @@ def run_back_end_test(app, command, what):
 
 @test(only="linux")
 def test_gtk_back_end_operations(app):
-    # e2e/gtk_ui_test.cpp: the control operations on real GTK widgets.
+    # tests/gtk/real_widgets.cpp: the control contract (tests/ui_contract)
+    # and GTK's own cases on real GTK widgets.
     check(Path(GTK_UI_TEST).is_file(), f"not built: {GTK_UI_TEST}")
     run_back_end_test(app, [GTK_UI_TEST], "gtk_ui_test")
 
