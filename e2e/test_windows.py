@@ -300,7 +300,8 @@ def test_gtk_back_end_operations(app):
 
 @test(only="windows")
 def test_win32_back_end_operations(app):
-    # tests/win32/real_controls.cpp: the control operations on real Win32
-    # controls, under Wine in this X session.
+    # tests/win32/real_controls.cpp: the control contract (tests/ui_contract)
+    # and Win32's own cases on real Win32 controls, under Wine in this X
+    # session.
     check(Path(WIN32_UI_TEST).is_file(), f"not built: {WIN32_UI_TEST}")
     run_back_end_test(app, [WINE_RUN, WIN32_UI_TEST], "win32_ui_test")
