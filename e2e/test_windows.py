@@ -292,14 +292,16 @@ def run_back_end_test(app, command, what):
 
 @test(only="linux")
 def test_gtk_back_end_operations(app):
-    # e2e/gtk_ui_test.cpp: the control operations on real GTK widgets.
+    # tests/gtk/real_widgets.cpp: the control contract (tests/ui_contract)
+    # and GTK's own cases on real GTK widgets.
     check(Path(GTK_UI_TEST).is_file(), f"not built: {GTK_UI_TEST}")
     run_back_end_test(app, [GTK_UI_TEST], "gtk_ui_test")
 
 
 @test(only="windows")
 def test_win32_back_end_operations(app):
-    # tests/win32/real_controls.cpp: the control operations on real Win32
-    # controls, under Wine in this X session.
+    # tests/win32/real_controls.cpp: the control contract (tests/ui_contract)
+    # and Win32's own cases on real Win32 controls, under Wine in this X
+    # session.
     check(Path(WIN32_UI_TEST).is_file(), f"not built: {WIN32_UI_TEST}")
     run_back_end_test(app, [WINE_RUN, WIN32_UI_TEST], "win32_ui_test")
