@@ -315,6 +315,8 @@ def serve_tls(conn, context):
         tls = context.wrap_socket(conn, server_side=True)
     except (OSError, ssl.SSLError):
         return  # the client refused the certificate, or was no TLS client
+    # What was agreed, for the benchmark's report (the log is stdout).
+    print("negotiated %s %s" % (tls.version(), tls.cipher()[0]), flush=True)
     try:
         request = read_request(tls)
         if request is None:
