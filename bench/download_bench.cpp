@@ -12,11 +12,11 @@
 // each client agreed are taken from the server's log. Then: how long after
 // the server's close an until-close download returns, and how much the peak
 // memory grows while a 100 MB body is downloaded.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -147,7 +147,8 @@ class TlsServerProcess {
     const std::string log = dir_ + "/server.log";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     std::vector<std::string> args = {"python3", WYPRAWY_TLS_SERVER_SCRIPT, dir_, "--lifetime", "600"};
     std::vector<char*> argv;
@@ -218,12 +219,13 @@ bool compareHttpsWithCurl(const TempCwd& dir, int rounds) {
   // The first download of the process loads the trust store.
   auto start = Clock::now();
   const int first = downloadToFile(server.url(sized).c_str(), "temp.html");
-  std::printf("https, first download of the process (trust store loaded): %.3f ms%s\n", millisecondsSince(start),
-              first ? "" : " FAILED");
+  std::printf("https, first download of the process (trust store loaded): %.3f ms%s\n",
+              millisecondsSince(start), first ? "" : " FAILED");
   const std::string ours = server.lastNegotiated();
   double own = 0;
   runCurl(server.url(sized), "curl.html", own, curlCa);
-  std::printf("https negotiated: downloadToFile %s; curl %s\n", ours.c_str(), server.lastNegotiated().c_str());
+  std::printf("https negotiated: downloadToFile %s; curl %s\n", ours.c_str(),
+              server.lastNegotiated().c_str());
   bool ok = first != 0;
   ok = compareUrlWithCurl("https content-length", server.url(sized), body, dir, rounds, curlCa) && ok;
   ok = compareUrlWithCurl("https until-close", server.url(untilClose), body, dir, rounds, curlCa) && ok;

@@ -48,7 +48,8 @@ class Tls : public testing::Test {
     size_t sent = 0;
     while (sent < bytes.size()) {
       if (platform::tlsCalls().waitWritable(session_, kGenerousMs) != WaitResult::Ready) return false;
-      const int64_t n = platform::tlsCalls().send(session_, bytes.data() + sent, int64_t(bytes.size() - sent));
+      const int64_t n =
+          platform::tlsCalls().send(session_, bytes.data() + sent, int64_t(bytes.size() - sent));
       if (n < 0) return false;
       sent += static_cast<size_t>(n);
     }
@@ -134,9 +135,15 @@ TEST_F(Tls, HandshakesThatFail) {
     const char* host;
   };
   const Case cases[] = {
-      {"untrusted", "localhost"}, {"selfsigned", "localhost"}, {"expired", "localhost"},
-      {"othername", "localhost"}, {"localhost", "127.0.0.1"},  {"ip", "localhost"},
-      {"localhost", "LOCALHOST.invalid"}, {"plain", "localhost"}, {"alert", "localhost"},
+      {"untrusted", "localhost"},
+      {"selfsigned", "localhost"},
+      {"expired", "localhost"},
+      {"othername", "localhost"},
+      {"localhost", "127.0.0.1"},
+      {"ip", "localhost"},
+      {"localhost", "LOCALHOST.invalid"},
+      {"plain", "localhost"},
+      {"alert", "localhost"},
       {"tls11", "localhost"},
   };
   for (const Case& c : cases) {
