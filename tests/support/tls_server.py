@@ -15,6 +15,8 @@ Listeners:
   othername   leaf for DNS:other.invalid only
   selfsigned  self-signed leaf for DNS:localhost
   untrusted   leaf for DNS:localhost from a second CA nobody trusts; sends both
+  partial     the untrusted listener's leaf alone, without its CA (a chain
+              that stops short of any root)
   plain       plain HTTP; a TLS hello gets a plain "400 Bad Request"
   stall       accepts, reads, never sends a byte
   alert       answers the hello with a fatal handshake_failure alert
@@ -168,7 +170,7 @@ def make_certificates(directory):
 
 def chain_file(directory, leaf, issuer):
     """leaf + issuer in one PEM file, as a server sends them."""
-    path = os.path.join(directory, leaf + "-chain.pem")
+    path = os.path.join(directory, leaf + ("-chain.pem" if issuer else "-alone.pem"))
     with open(os.path.join(directory, leaf + ".pem"), "rb") as f:
         data = f.read()
     if issuer:
@@ -446,6 +448,7 @@ def main():
         "othername": tls_handler(server_context(directory, "othername", "ca")),
         "selfsigned": tls_handler(server_context(directory, "selfsigned", None)),
         "untrusted": tls_handler(server_context(directory, "untrusted", "untrusted-ca")),
+        "partial": tls_handler(server_context(directory, "untrusted", None)),
         "plain": serve_plain,
         "stall": serve_stall,
         "alert": serve_alert,
