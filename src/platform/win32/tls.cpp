@@ -278,13 +278,16 @@ Session::Step Session::continueHandshake() {
   SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
   unsigned long attributes = 0;
   wchar_t* target = target_.empty() ? nullptr : target_.data();
+  const size_t before = incomingBytes_;
   const SECURITY_STATUS status = InitializeSecurityContextW(&credentials_, &context_, target, kRequestFlags, 0, 0,
                                                             &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
   queueToken(out[0]);
   if (status == SEC_E_INCOMPLETE_MESSAGE) return Step::NeedMore;
   if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return Step::Failed;
   keepExtra(in[1].BufferType == SECBUFFER_EXTRA ? &in[1] : nullptr);
-  if (status == SEC_I_CONTINUE_NEEDED) return incomingBytes_ == 0 ? Step::NeedMore : continueHandshake();
+  // Bytes left over are the next message: on with them while they go down.
+  if (status == SEC_I_CONTINUE_NEEDED)
+    return incomingBytes_ == 0 || incomingBytes_ == before ? Step::NeedMore : continueHandshake();
   handshaking_ = false;
   return Step::Produced;
 }
@@ -311,8 +314,9 @@ bool Session::handshakeLoop(int64_t deadline) {
 
 bool Session::handshake(const std::string& host, int64_t timeoutMs) {
   const int64_t deadline = nowMs() + std::max<int64_t>(timeoutMs, 0);
+  // A NUL byte would cut the name that is checked.
   std::wstring wideHost;
-  if (!widen(host, wideHost)) return false;
+  if (host.find('\0') != std::string::npos || !widen(host, wideHost)) return false;
   unsigned char ipv4[4];
   const bool dotted = parseDottedIpv4(host, ipv4);
   if (!dotted) target_ = wideHost;
