@@ -19,8 +19,8 @@
 
 namespace {
 
-using platform::kNoTlsSession;
 using platform::kNothingWaiting;
+using platform::kNoTlsSession;
 using platform::TlsSession;
 using platform::WaitResult;
 
@@ -36,8 +36,8 @@ std::string requestFor(const std::string& path, const std::string& host) {
 // on to the table as it was when the test began.
 struct Net {
   static inline platform::NetCalls real{};
-  static inline int64_t maxReceive = 0;   // bytes handed out per receive (0: all)
-  static inline int64_t maxSend = 0;      // bytes taken per send (0: all)
+  static inline int64_t maxReceive = 0;  // bytes handed out per receive (0: all)
+  static inline int64_t maxSend = 0;     // bytes taken per send (0: all)
   static inline bool sendBlocksEveryOther = false;
   static inline int sends = 0, receives = 0, socketEnds = 0, timedOutWaits = 0;
   static inline int failReceiveAt = 0, failSendAt = 0;  // 1-based call number that fails (0: none)
@@ -275,8 +275,8 @@ TEST_F(Tls, HostsThatTheCertificatesName) {
   };
   const Case cases[] = {
       {"localhost", "localhost"},
-      {"localhost", "LocalHost"},  // names compare without letter case
-      {"ip", "127.0.0.1"},         // an IP address entry, no name at all
+      {"localhost", "LocalHost"},      // names compare without letter case
+      {"ip", "127.0.0.1"},             // an IP address entry, no name at all
       {"othername", "other.invalid"},  // refused below only for its name
   };
   for (const Case& c : cases) {
@@ -293,16 +293,14 @@ TEST_F(Tls, ServersThatAreRefusedInTheHandshake) {
     const char* host;
   };
   const Case cases[] = {
-      {"expired", "localhost"},
-      {"othername", "localhost"},
-      {"selfsigned", "localhost"},
-      {"untrusted", "localhost"},  // a CA that no one trusts, sent with the leaf
-      {"partial", "localhost"},    // that CA's leaf alone: the chain stops short
-      {"plain", "localhost"},      // plain HTTP on the port
-      {"alert", "localhost"},      // a fatal alert for the ClientHello
-      {"tls11", "localhost"},      // nothing above TLS 1.1
-      {"ip", "localhost"},         // the certificate names only 127.0.0.1
-      {"localhost", "127.0.0.1"},  // the certificate names only localhost
+      {"expired", "localhost"},    {"othername", "localhost"},
+      {"selfsigned", "localhost"}, {"untrusted", "localhost"},  // a CA that no one trusts, sent with the leaf
+      {"partial", "localhost"},                                 // that CA's leaf alone: the chain stops short
+      {"plain", "localhost"},                                   // plain HTTP on the port
+      {"alert", "localhost"},                                   // a fatal alert for the ClientHello
+      {"tls11", "localhost"},                                   // nothing above TLS 1.1
+      {"ip", "localhost"},                                      // the certificate names only 127.0.0.1
+      {"localhost", "127.0.0.1"},                               // the certificate names only localhost
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.listener) + " as " + c.host);

@@ -7,8 +7,10 @@
 #include <vector>
 
 #ifdef _WIN32
+// clang-format off: wincrypt.h needs windows.h first
 #include <windows.h>
 #include <wincrypt.h>
+// clang-format on
 #endif
 
 namespace {
@@ -33,18 +35,21 @@ bool trustInRootStore(const std::vector<unsigned char>& der, std::string& why) {
   }
   bool trusted = false;
   if (underWine()) {
-    trusted = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
-                                               CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
+    trusted =
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                         CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
     if (!trusted) why = "the test CA could not be added to the Root store of the Wine prefix";
   } else {
-    PCCERT_CONTEXT ca = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
-    PCCERT_CONTEXT found =
-        ca == nullptr ? nullptr
-                      : CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, ca, nullptr);
+    PCCERT_CONTEXT ca =
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT found = ca == nullptr ? nullptr
+                                         : CertFindCertificateInStore(root, X509_ASN_ENCODING, 0,
+                                                                      CERT_FIND_EXISTING, ca, nullptr);
     trusted = found != nullptr;
     if (found != nullptr) CertFreeCertificateContext(found);
     if (ca != nullptr) CertFreeCertificateContext(ca);
-    if (!trusted) why = "the test CA is not trusted: 'certutil -user -addstore Root ca.der' in the server's folder";
+    if (!trusted)
+      why = "the test CA is not trusted: 'certutil -user -addstore Root ca.der' in the server's folder";
   }
   CertCloseStore(root, 0);
   return trusted;
@@ -55,7 +60,8 @@ bool trustInRootStore(const std::vector<unsigned char>& der, std::string& why) {
 bool trustTestCa(const std::string& dir, std::string& why) {
 #ifdef _WIN32
   std::ifstream file(dir + "/ca.der", std::ios::binary);
-  const std::vector<unsigned char> der{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  const std::vector<unsigned char> der{std::istreambuf_iterator<char>(file),
+                                       std::istreambuf_iterator<char>()};
   if (der.empty()) {
     why = "no ca.der in " + dir;
     return false;

@@ -9,12 +9,16 @@
 #define SECURITY_WIN32
 #define SCHANNEL_USE_BLACKLISTS
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+// Order matters: winsock2 before windows, the SSPI and certificate headers
+// after them.
+// clang-format off
 #include <winsock2.h>
 #include <windows.h>
 #include <subauth.h>
 #include <wincrypt.h>
 #include <schannel.h>
 #include <security.h>
+// clang-format on
 
 #include <algorithm>
 #include <cstring>
@@ -70,8 +74,8 @@ bool parseDottedIpv4(const std::string& host, unsigned char address[4]) {
 // The link's bytes are Windows-1250, as every text of the program.
 bool widen(const std::string& text, std::wstring& wide) {
   if (text.empty() || text.size() > 0x7FFFFFFF) return false;
-  const int n = MultiByteToWideChar(1250, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(1250, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (n <= 0) return false;
   wide.assign(static_cast<size_t>(n), L'\0');
   return MultiByteToWideChar(1250, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
@@ -98,7 +102,8 @@ bool acquireCredentials(CredHandle& credentials) {
                                 &credentials, &expiry) == SEC_E_OK)
     return true;
 
-  for (const DWORD protocols : {DWORD{SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT}, DWORD{SP_PROT_TLS1_2_CLIENT}}) {
+  for (const DWORD protocols :
+       {DWORD{SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT}, DWORD{SP_PROT_TLS1_2_CLIENT}}) {
     SCHANNEL_CRED legacy{};
     legacy.dwVersion = SCHANNEL_CRED_VERSION;
     legacy.grbitEnabledProtocols = protocols;
@@ -135,7 +140,8 @@ bool certificateHasIpAddress(PCCERT_CONTEXT certificate, const unsigned char add
 // The server's certificate chain against the system's trust store, for a
 // server (its extended key usage), and the host against the certificate.
 // `timeoutMs` bounds the fetching of missing issuers.
-bool verifyServer(CtxtHandle& context, const std::wstring& host, const unsigned char* ipv4, int64_t timeoutMs) {
+bool verifyServer(CtxtHandle& context, const std::wstring& host, const unsigned char* ipv4,
+                  int64_t timeoutMs) {
   PCCERT_CONTEXT certificate = nullptr;
   if (QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
       certificate == nullptr)
@@ -150,8 +156,8 @@ bool verifyServer(CtxtHandle& context, const std::wstring& host, const unsigned 
   chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
   chainPara.dwUrlRetrievalTimeout = static_cast<DWORD>(std::clamp<int64_t>(timeoutMs, 1, 0x7FFFFFFF));
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  bool trusted = CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, 0,
-                                         nullptr, &chain) &&
+  bool trusted = CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
+                                         0, nullptr, &chain) &&
                  chain != nullptr && chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
 
   if (trusted) {
@@ -219,7 +225,7 @@ class Session {
   bool broken_ = false;
   std::unique_ptr<char[]> incoming_;  // encrypted bytes not used yet
   size_t incomingBytes_ = 0;
-  std::string plain_;           // decrypted bytes not handed out yet
+  std::string plain_;  // decrypted bytes not handed out yet
   size_t plainStart_ = 0;
   std::string outgoing_;  // encrypted bytes not sent yet
   size_t outgoingStart_ = 0;
@@ -260,7 +266,7 @@ bool Session::flush() {
 Session::Step Session::readMore() {
   if (incomingBytes_ >= kMaxIncomingBytes) return Step::Failed;
   const int64_t n = netCalls().receive(socket_, incoming_.get() + incomingBytes_,
-                                      static_cast<int64_t>(kMaxIncomingBytes - incomingBytes_));
+                                       static_cast<int64_t>(kMaxIncomingBytes - incomingBytes_));
   if (n == kNothingWaiting) return Step::NeedMore;
   if (n == 0) return Step::Ended;
   if (n < 0 || n > static_cast<int64_t>(kMaxIncomingBytes - incomingBytes_)) return Step::Failed;
@@ -279,8 +285,9 @@ Session::Step Session::continueHandshake() {
   unsigned long attributes = 0;
   wchar_t* target = target_.empty() ? nullptr : target_.data();
   const size_t before = incomingBytes_;
-  const SECURITY_STATUS status = InitializeSecurityContextW(&credentials_, &context_, target, kRequestFlags, 0, 0,
-                                                            &inDesc, 0, nullptr, &outDesc, &attributes, nullptr);
+  const SECURITY_STATUS status =
+      InitializeSecurityContextW(&credentials_, &context_, target, kRequestFlags, 0, 0, &inDesc, 0, nullptr,
+                                 &outDesc, &attributes, nullptr);
   queueToken(out[0]);
   if (status == SEC_E_INCOMPLETE_MESSAGE) return Step::NeedMore;
   if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) return Step::Failed;
@@ -333,8 +340,9 @@ bool Session::handshake(const std::string& host, int64_t timeoutMs) {
   SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
   unsigned long attributes = 0;
   wchar_t* target = target_.empty() ? nullptr : target_.data();
-  const SECURITY_STATUS first = InitializeSecurityContextW(&credentials_, nullptr, target, kRequestFlags, 0, 0,
-                                                           nullptr, 0, &context_, &outDesc, &attributes, nullptr);
+  const SECURITY_STATUS first =
+      InitializeSecurityContextW(&credentials_, nullptr, target, kRequestFlags, 0, 0, nullptr, 0, &context_,
+                                 &outDesc, &attributes, nullptr);
   if (first != SEC_I_CONTINUE_NEEDED) {
     if (out[0].pvBuffer != nullptr) FreeContextBuffer(out[0].pvBuffer);
     if (first == SEC_E_OK) DeleteSecurityContext(&context_);
@@ -398,7 +406,8 @@ Session::Step Session::decryptOne() {
 int64_t Session::receive(void* buffer, int64_t count) {
   for (;;) {
     if (plainStart_ < plain_.size()) {
-      const size_t n = std::min<size_t>(static_cast<size_t>(std::max<int64_t>(count, 0)), plain_.size() - plainStart_);
+      const size_t n =
+          std::min<size_t>(static_cast<size_t>(std::max<int64_t>(count, 0)), plain_.size() - plainStart_);
       memcpy(buffer, plain_.data() + plainStart_, n);
       plainStart_ += n;
       if (plainStart_ == plain_.size()) {
@@ -454,10 +463,11 @@ int64_t Session::send(const void* bytes, int64_t count) {
   const size_t take = std::min<size_t>(static_cast<size_t>(count), sizes_.cbMaximumMessage);
   std::vector<char> record(sizes_.cbHeader + take + sizes_.cbTrailer);
   memcpy(record.data() + sizes_.cbHeader, bytes, take);
-  SecBuffer buffers[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-                          {static_cast<unsigned long>(take), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-                          {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + take},
-                          {0, SECBUFFER_EMPTY, nullptr}};
+  SecBuffer buffers[4] = {
+      {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+      {static_cast<unsigned long>(take), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
+      {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + take},
+      {0, SECBUFFER_EMPTY, nullptr}};
   SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
   if (EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) {
     broken_ = true;
@@ -482,8 +492,9 @@ void Session::shutdown() {
   SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
   unsigned long attributes = 0;
   wchar_t* target = target_.empty() ? nullptr : target_.data();
-  const SECURITY_STATUS status = InitializeSecurityContextW(&credentials_, &context_, target, kRequestFlags, 0, 0,
-                                                            nullptr, 0, nullptr, &outDesc, &attributes, nullptr);
+  const SECURITY_STATUS status =
+      InitializeSecurityContextW(&credentials_, &context_, target, kRequestFlags, 0, 0, nullptr, 0, nullptr,
+                                 &outDesc, &attributes, nullptr);
   if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED) {
     queueToken(out[0]);
     flush();
