@@ -7,7 +7,8 @@
 #include <vector>
 
 #ifdef _WIN32
-// clang-format off: wincrypt.h needs windows.h first
+// wincrypt.h needs windows.h first.
+// clang-format off
 #include <windows.h>
 #include <wincrypt.h>
 // clang-format on
