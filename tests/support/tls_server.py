@@ -15,7 +15,7 @@ Listeners:
   othername   leaf for DNS:other.invalid only
   selfsigned  self-signed leaf for DNS:localhost
   untrusted   leaf for DNS:localhost from a second CA nobody trusts; sends both
-  partial     the untrusted listener's leaf alone, without its CA (a chain
+  shortchain  the untrusted listener's leaf alone, without its CA (a chain
               that stops short of any root)
   plain       plain HTTP; a TLS hello gets a plain "400 Bad Request"
   stall       accepts, reads, never sends a byte
@@ -31,6 +31,9 @@ read up to its empty line):
   /abrupt/...      no length: the body, then a TCP close without close_notify
   /cut/...         Content-Length 100 more than the body sent, close_notify, close
   /cutchunked/...  chunks of the body, close_notify and close before the last chunk
+  /garbage/...     (TLS) no length: the body, then a record that does not decrypt
+  /partial/...     (TLS) Content-Length 100 more than the body sent, then part
+                   of a record whose rest never comes (a few seconds, then close)
   /big/N/...       Content-Length N, N bytes of a fixed pattern
   /bigclose/N/...  N bytes of the pattern until close (close_notify, close)
   /404/...         404 with a short body
@@ -253,6 +256,7 @@ def linger(raw, seconds, shut_write=True):
 def reply(conn, request):
     """Sends the reply; then (seconds, shut_write) for linger(), after a
     close_notify on TLS, or None for a close without close_notify."""
+    tls = isinstance(conn, ssl.SSLSocket)
     segments = path_segments(request)
     kind = segments[0]
     head_ok = b"HTTP/1.1 200 OK\r\n"
@@ -274,6 +278,20 @@ def reply(conn, request):
     elif kind == b"abrupt":
         conn.sendall(head_ok + b"Connection: close\r\n\r\n" + request)
         return None  # a TCP close with no close_notify before it
+    elif kind in (b"garbage", b"partial") and tls:
+        # Past the TLS layer, on the socket itself: a whole record that does
+        # not decrypt, or the first bytes of a record whose rest never comes.
+        if kind == b"garbage":
+            conn.sendall(head_ok + b"Connection: close\r\n\r\n" + request)
+            junk = b"\x17\x03\x03\x00\x40" + bytes(range(64))
+        else:
+            conn.sendall(head_ok + b"Content-Length: %d\r\nConnection: close\r\n\r\n" % (len(request) + 100)
+                         + request)
+            junk = b"\x17\x03\x03\x00\x64" + bytes(10)
+        raw = socket.socket(fileno=os.dup(conn.fileno()))
+        raw.sendall(junk)
+        linger(raw, HOLD_AFTER_CLOSE_NOTIFY_S if kind == b"partial" else LINGER_S, kind == b"garbage")
+        return None
     elif kind == b"cut":
         conn.sendall(head_ok + b"Content-Length: %d\r\nConnection: close\r\n\r\n" % (len(request) + 100)
                      + request)
@@ -448,7 +466,7 @@ def main():
         "othername": tls_handler(server_context(directory, "othername", "ca")),
         "selfsigned": tls_handler(server_context(directory, "selfsigned", None)),
         "untrusted": tls_handler(server_context(directory, "untrusted", "untrusted-ca")),
-        "partial": tls_handler(server_context(directory, "untrusted", None)),
+        "shortchain": tls_handler(server_context(directory, "untrusted", None)),
         "plain": serve_plain,
         "stall": serve_stall,
         "alert": serve_alert,
