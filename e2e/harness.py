@@ -363,13 +363,14 @@ class Program:
     def executable(self):
         return LINUX_PROGRAM if self.kind == "linux" else WINDOWS_PROGRAM
 
-    def start(self):
+    def start(self, env=None):
+        """Starts the program; `env` adds variables to its environment."""
         check(Path(self.executable()).is_file(), f"program not built: {self.executable()}")
         self._log = open(self.log_path, "wb")
         self.proc = subprocess.Popen(
             ["timeout", "-k", "5", str(PROGRAM_LIMIT_S), *self.command()],
             cwd=self.workdir, stdin=subprocess.DEVNULL, stdout=self._log, stderr=subprocess.STDOUT,
-            env=_UTF8_ENV, start_new_session=True)
+            env=dict(_UTF8_ENV, **(env or {})), start_new_session=True)
         return self
 
     def running(self):
@@ -498,6 +499,8 @@ class LoopbackServer:
     """Serves fixed pages over HTTP/1.1 on 127.0.0.1, at a port the system
     picks, and records the path of every request. Unknown paths get 404. A
     page given as Delayed(seconds, body) is answered only after that pause.
+    With an ssl.SSLContext as tls, it serves https, and url() names the host
+    "localhost" (the name in the test certificates).
 
         with LoopbackServer({"/r": page_bytes}) as server:
             type_text(server.url("/r"))
@@ -505,9 +508,10 @@ class LoopbackServer:
             wait_until(lambda: server.requests == ["/r"], "the page fetched")
     """
 
-    def __init__(self, pages):
+    def __init__(self, pages, tls=None):
         self.pages = dict(pages)
         self.requests = []
+        self.tls = tls
         owner = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -531,10 +535,28 @@ class LoopbackServer:
             def log_message(self, *args):
                 pass
 
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+            def handle(self):
+                try:
+                    super().handle()
+                except OSError:
+                    pass  # a client that refused the certificate
+
+        class Server(http.server.ThreadingHTTPServer):
+            def finish_request(self, request, client_address):
+                # The handshake in the request's own thread, not in accept.
+                if owner.tls is not None:
+                    try:
+                        request = owner.tls.wrap_socket(request, server_side=True)
+                    except OSError:
+                        return
+                super().finish_request(request, client_address)
+
+        self.server = Server(("127.0.0.1", 0), Handler)
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
 
     def url(self, path):
+        if self.tls is not None:
+            return f"https://localhost:{self.server.server_address[1]}{path}"
         return f"http://127.0.0.1:{self.server.server_address[1]}{path}"
 
     def __enter__(self):

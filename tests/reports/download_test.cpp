@@ -13,8 +13,8 @@
 #include "platform/net.h"
 #include "platform/tls.h"
 #include "support/http_server.h"
-#include "support/tls_test_server.h"
 #include "support/temp_dir.h"
+#include "support/tls_test_server.h"
 
 namespace {
 
@@ -521,8 +521,8 @@ TEST_F(Download, PiecesAreWrittenBeforeEachWait) {
 // keep coming are written in blocks, not one write per read.
 TEST_F(Download, FileHoldsEveryByteReadWhenItWaits) {
   const std::string first(150000, 'f'), second(70000, 's');
-  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(first.size() + second.size()) +
-                           "\r\n\r\n";
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(first.size() + second.size()) + "\r\n\r\n";
   HttpTestServer server(CannedReply().send(head + first).pause(300).send(second));
   static int64_t bytesReceived, waitsAfterHead, mismatches;
   static size_t headSize;
@@ -569,7 +569,8 @@ struct TlsFaults {
     failAt = n;
     calls = 0;
   }
-  static platform::TlsSession handshake(platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
+  static platform::TlsSession handshake(platform::SocketHandle s, const std::string& host,
+                                        int64_t timeoutMs) {
     if (++calls == failAt) return platform::kNoTlsSession;
     const platform::TlsSession session = Log::tls.handshake(s, host, timeoutMs);
     if (session != platform::kNoTlsSession) ++Log::sessions;
@@ -663,7 +664,8 @@ TEST_F(Download, HttpsLinkWithoutPortConnectsTo443) {
     Log::connectPorts.push_back(port);
     return false;
   };
-  const std::string links[] = {"https://127.0.0.1/r", "https://127.0.0.1:/r", "HTTPS://127.0.0.1", "Https://u@127.0.0.1"};
+  const std::string links[] = {"https://127.0.0.1/r", "https://127.0.0.1:/r", "HTTPS://127.0.0.1",
+                               "Https://u@127.0.0.1"};
   for (const std::string& link : links) {
     Log::connectPorts.clear();
     EXPECT_EQ(download(link), 0) << link;

@@ -39,9 +39,15 @@ read up to its empty line):
   /404/...         404 with a short body
   anything else    404 as well
 
-The trust store of the program is not touched: a test trusts DIR/ca.pem on
-its own (SSL_CERT_FILE on Linux, the Root store of a private Wine prefix on
-Windows) and so can anyone checking a download by hand.
+The program trusts nothing but the system's store, and has no switch to
+do otherwise. A test makes the test CA part of that store for itself only:
+on Linux SSL_CERT_FILE=DIR/ca.pem in the test's process (OpenSSL's own
+variable, honoured by every OpenSSL program); under Wine DIR/ca.der in the
+Root store of the tests' private Wine prefix. A check by hand on Linux:
+
+    python3 tests/support/tls_server.py /tmp/tls &      # then see /tmp/tls/ports.txt
+    SSL_CERT_FILE=/tmp/tls/ca.pem build/linux/wyprawy   # link: https://localhost:PORT/cl/x
+    curl --cacert /tmp/tls/ca.pem https://localhost:PORT/cl/x
 """
 
 import argparse
@@ -317,6 +323,8 @@ def serve_tls(conn, context):
         tls = context.wrap_socket(conn, server_side=True)
     except (OSError, ssl.SSLError):
         return  # the client refused the certificate, or was no TLS client
+    # What was agreed, for the benchmark's report (the log is stdout).
+    print("negotiated %s %s" % (tls.version(), tls.cipher()[0]), flush=True)
     try:
         request = read_request(tls)
         if request is None:

@@ -51,7 +51,8 @@ SSL_CTX* clientContext() {
   // Whole records per read from the socket, not the header and body apart.
   SSL_CTX_set_read_ahead(made, 1);
   SSL_CTX_set_verify(made, SSL_VERIFY_PEER, nullptr);
-  if (SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION) != 1 || SSL_CTX_set_default_verify_paths(made) != 1) {
+  if (SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION) != 1 ||
+      SSL_CTX_set_default_verify_paths(made) != 1) {
     SSL_CTX_free(made);
     ERR_clear_error();
     return nullptr;
@@ -177,14 +178,18 @@ TlsSession handshake(SocketHandle socket, const std::string& host, int64_t timeo
       return kNoTlsSession;
     }
   }
-  if (SSL_get_verify_result(session->ssl) != X509_V_OK || SSL_get0_peer_certificate(session->ssl) == nullptr) {
+  if (SSL_get_verify_result(session->ssl) != X509_V_OK ||
+      SSL_get0_peer_certificate(session->ssl) == nullptr) {
     freeSession(session);
     return kNoTlsSession;
   }
   return reinterpret_cast<TlsSession>(session);
 }
 
-Session* sessionOf(TlsSession handle) { return reinterpret_cast<Session*>(handle); }
+// The handle is the session's address (tls.h keeps handles as integers).
+Session* sessionOf(TlsSession handle) {
+  return reinterpret_cast<Session*>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
 
 bool streamDone(const Session* session) {
   return session->broken || (SSL_get_shutdown(session->ssl) & SSL_RECEIVED_SHUTDOWN) != 0;

@@ -1,0 +1,143 @@
+"""A player's check and append over an https link: the report is fetched over
+TLS from a loopback server whose certificate comes from a test CA, and the
+account's database holds the right lines, byte for byte. A server whose
+certificate the program cannot verify gives nothing: no request, temp.html
+untouched, nothing to append.
+
+The program trusts only the system's store; the test CA is added to it for
+the run and the program's process only:
+- Linux: SSL_CERT_FILE names the CA file (OpenSSL's own variable, read by
+  every OpenSSL program), set in the program's environment.
+- Windows (under Wine): the CA goes into the current user's Root store of the
+  e2e Wine prefix (a registry import with regedit). These tests run for the
+  Windows program only when it has its TLS back-end (it then imports
+  Secur32.dll); before that they are not registered for it.
+"""
+
+import hashlib
+import importlib.util
+import os
+import subprocess
+
+from harness import *  # noqa: F401,F403
+
+FIXTURES = ROOT / "tests" / "fixtures" / "reports"
+ACCOUNT = "Paweł"
+DATABASE = f"{ACCOUNT}.txt"
+PAWEL = Account(ACCOUNT, zone=2, luck=15, kind=2)
+CERTS = OUT / "tls"
+
+
+def _tls_server_module():
+    path = ROOT / "tests" / "support" / "tls_server.py"
+    spec = importlib.util.spec_from_file_location("tls_server", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def _windows_program_has_tls():
+    try:
+        return b"secur32.dll" in Path(WINDOWS_PROGRAM).read_bytes().lower()
+    except OSError:
+        return False
+
+
+TLS_KINDS = None if _windows_program_has_tls() else "linux"
+
+
+def certificates():
+    """The test CA and server certificates (made once, in build/e2e/tls)."""
+    module = _tls_server_module()
+    module.make_certificates(str(CERTS))
+    return module
+
+
+def server_context(leaf, issuer):
+    return certificates().server_context(str(CERTS), leaf, issuer)
+
+
+def trust_test_ca(app):
+    """What the program's process needs so that the test CA counts as the
+    system's: its environment (Linux), or the Wine prefix's Root store."""
+    certificates()
+    if app.kind == "linux":
+        return {"SSL_CERT_FILE": str(CERTS / "ca.pem")}
+    der = (CERTS / "ca.der").read_bytes()
+    thumbprint = hashlib.sha1(der).hexdigest().upper()
+    # One property of the stored certificate: its encoded bytes (id 0x20).
+    blob = (0x20).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
+    reg = CERTS / "trust-ca.reg"
+    reg.write_text("REGEDIT4\r\n\r\n"
+                   f"[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\{thumbprint}]\r\n"
+                   '"Blob"=hex:' + ",".join(f"{b:02x}" for b in blob) + "\r\n")
+    result = subprocess.run([WINE_RUN, "regedit", "/S", "Z:" + str(reg).replace("/", "\\")],
+                            capture_output=True, timeout=120)
+    check(result.returncode == 0, f"regedit could not import the test CA: {result.stderr[-300:]!r}")
+    return {}
+
+
+def konta_state(app):
+    st = os.stat(app.path("konta.txt"))
+    return st.st_ino, st.st_mtime_ns
+
+
+def check_link(app, main, link):
+    """Types the link into the empty LinkField, presses "Sprawdz poprawość"
+    and waits for the check to end (konta.txt is saved after each check)."""
+    main.click(LinkField)
+    type_text(link)
+    before = konta_state(app)
+    main.click(CheckButton)
+    wait_until(lambda: konta_state(app) != before, "the check to end (konta.txt saved after it)", timeout=30)
+
+
+@test(only=TLS_KINDS)
+def test_player_checks_and_appends_over_https(app):
+    report = (FIXTURES / "two_expeditions.html").read_bytes()
+    expected = (b"2;2;12;75;3;1;2;Miecz, Tarcza;\r\n"
+                b"2;2;15;40;7;0;2;;\r\n")
+    app.write("konta.txt", konta(PAWEL))
+    env = trust_test_ca(app)
+    with LoopbackServer({"/wiadomosc?id=7": report}, tls=server_context("localhost", "ca")) as server:
+        app.start(env=env)
+        main, _ = app.windows()
+        check_link(app, main, server.url("/wiadomosc?id=7"))
+        check_equal(server.requests, ["/wiadomosc?id=7"], "requests over TLS")
+        check_equal(app.read("temp.html"), report, "temp.html after the check")
+        app.screenshot("https-checked")
+
+        main.click(AppendButton)
+        wait_until(lambda: app.exists(DATABASE) and len(app.read(DATABASE)) >= len(expected),
+                   f"{DATABASE} written by Dopisz")
+        check_equal(app.read(DATABASE), expected, f"{DATABASE} after Dopisz")
+        main.close_with_alt_f4()
+        check_equal(app.exit_code(), 0, "exit code")
+
+
+@test(only=TLS_KINDS)
+def test_https_server_that_cannot_be_verified_gives_nothing(app):
+    report = (FIXTURES / "two_expeditions.html").read_bytes()
+    old = b"<html>an earlier report</html>"
+    app.write("konta.txt", konta(PAWEL))
+    app.write("temp.html", old)
+    env = trust_test_ca(app)
+    # Certificates the program must refuse: from a CA nobody trusts, and one
+    # for another name.
+    for leaf, issuer in (("untrusted", "untrusted-ca"), ("othername", "ca")):
+        with LoopbackServer({"/wiadomosc?id=7": report}, tls=server_context(leaf, issuer)) as server:
+            if not app.running():
+                app.start(env=env)
+                main, _ = app.windows()
+            check_link(app, main, server.url("/wiadomosc?id=7"))
+            check_equal(server.requests, [], f"requests to the {leaf} server")
+            check_equal(app.read("temp.html"), old, f"temp.html after the check against the {leaf} server")
+            # The failed check leaves LinkField as it was: empty it for the next.
+            main.click(LinkField)
+            keys("End", "shift+Home", "BackSpace")
+    app.screenshot("https-refused")
+    main.click(AppendButton)
+    main.close_with_alt_f4()
+    check_equal(app.exit_code(), 0, "exit code")
+    # Dopisz opens the database even with nothing pending: it stays empty.
+    check_equal(app.read(DATABASE) if app.exists(DATABASE) else b"", b"", f"{DATABASE} after the checks")
