@@ -48,6 +48,11 @@ Root store of the tests' private Wine prefix. A check by hand on Linux:
     python3 tests/support/tls_server.py /tmp/tls &      # then see /tmp/tls/ports.txt
     SSL_CERT_FILE=/tmp/tls/ca.pem build/linux/wyprawy   # link: https://localhost:PORT/cl/x
     curl --cacert /tmp/tls/ca.pem https://localhost:PORT/cl/x
+
+and with the Windows program under Wine, in the prefix of cmake/wine-run.sh:
+
+    python3 e2e/wine_trust.py /tmp/tls/ca.der           # the CA into its Root store
+    cmake/wine-run.sh build/windows/wyprawy.exe
 """
 
 import argparse
