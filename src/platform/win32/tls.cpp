@@ -303,7 +303,8 @@ bool Session::handshakeLoop(int64_t deadline) {
   for (;;) {
     if (!flush()) return false;
     if (outgoingStart_ < outgoing_.size()) {
-      if (netCalls().waitWritable(socket_, leftUntil(deadline)) != WaitResult::Ready) return false;
+      if (netCalls().waitWritable(socket_, leftUntil(deadline)) != WaitResult::Ready || nowMs() >= deadline)
+        return false;
       continue;
     }
     if (!handshaking_) return true;
