@@ -14,11 +14,11 @@ the run and the program's process only:
   Secur32.dll); before that they are not registered for it.
 """
 
-import hashlib
 import importlib.util
 import os
 import subprocess
 
+import wine_trust
 from harness import *  # noqa: F401,F403
 
 FIXTURES = ROOT / "tests" / "fixtures" / "reports"
@@ -63,17 +63,10 @@ def trust_test_ca(app):
     certificates()
     if app.kind == "linux":
         return {"SSL_CERT_FILE": str(CERTS / "ca.pem")}
-    der = (CERTS / "ca.der").read_bytes()
-    thumbprint = hashlib.sha1(der).hexdigest().upper()
-    # One property of the stored certificate: its encoded bytes (id 0x20).
-    blob = (0x20).to_bytes(4, "little") + (1).to_bytes(4, "little") + len(der).to_bytes(4, "little") + der
-    reg = CERTS / "trust-ca.reg"
-    reg.write_text("REGEDIT4\r\n\r\n"
-                   f"[HKEY_CURRENT_USER\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\{thumbprint}]\r\n"
-                   '"Blob"=hex:' + ",".join(f"{b:02x}" for b in blob) + "\r\n")
-    result = subprocess.run([WINE_RUN, "regedit", "/S", "Z:" + str(reg).replace("/", "\\")],
-                            capture_output=True, timeout=120)
-    check(result.returncode == 0, f"regedit could not import the test CA: {result.stderr[-300:]!r}")
+    try:
+        wine_trust.trust_ca(str(CERTS / "ca.der"), wine_run=str(WINE_RUN))
+    except (OSError, subprocess.SubprocessError) as error:
+        check(False, f"regedit could not import the test CA: {error}")
     return {}
 
 

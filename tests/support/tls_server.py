@@ -15,6 +15,8 @@ Listeners:
   othername   leaf for DNS:other.invalid only
   selfsigned  self-signed leaf for DNS:localhost
   untrusted   leaf for DNS:localhost from a second CA nobody trusts; sends both
+  shortchain  the untrusted listener's leaf alone, without its CA (a chain
+              that stops short of any root)
   plain       plain HTTP; a TLS hello gets a plain "400 Bad Request"
   stall       accepts, reads, never sends a byte
   alert       answers the hello with a fatal handshake_failure alert
@@ -46,6 +48,11 @@ Root store of the tests' private Wine prefix. A check by hand on Linux:
     python3 tests/support/tls_server.py /tmp/tls &      # then see /tmp/tls/ports.txt
     SSL_CERT_FILE=/tmp/tls/ca.pem build/linux/wyprawy   # link: https://localhost:PORT/cl/x
     curl --cacert /tmp/tls/ca.pem https://localhost:PORT/cl/x
+
+and with the Windows program under Wine, in the prefix of cmake/wine-run.sh:
+
+    python3 e2e/wine_trust.py /tmp/tls/ca.der           # the CA into its Root store
+    cmake/wine-run.sh build/windows/wyprawy.exe
 """
 
 import argparse
@@ -177,7 +184,7 @@ def make_certificates(directory):
 
 def chain_file(directory, leaf, issuer):
     """leaf + issuer in one PEM file, as a server sends them."""
-    path = os.path.join(directory, leaf + "-chain.pem")
+    path = os.path.join(directory, leaf + ("-chain.pem" if issuer else "-alone.pem"))
     with open(os.path.join(directory, leaf + ".pem"), "rb") as f:
         data = f.read()
     if issuer:
@@ -472,6 +479,7 @@ def main():
         "othername": tls_handler(server_context(directory, "othername", "ca")),
         "selfsigned": tls_handler(server_context(directory, "selfsigned", None)),
         "untrusted": tls_handler(server_context(directory, "untrusted", "untrusted-ca")),
+        "shortchain": tls_handler(server_context(directory, "untrusted", None)),
         "plain": serve_plain,
         "stall": serve_stall,
         "alert": serve_alert,

@@ -2,18 +2,72 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+// wincrypt.h needs windows.h first.
+// clang-format off
+#include <windows.h>
+#include <wincrypt.h>
+// clang-format on
+#endif
 
 namespace {
+
+#ifdef _WIN32
+// Wine's ntdll has this export; Windows' has not.
+bool underWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The CA in the current user's Root store, which the system's chain engine
+// trusts (and so the program, through it). Under Wine this is the tests' own
+// prefix and the certificate goes in without a question. A real Windows
+// would ask the user and keep it: there the test only looks whether someone
+// trusted it already.
+bool trustInRootStore(const std::vector<unsigned char>& der, std::string& why) {
+  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+  if (root == nullptr) {
+    why = "the current user's Root certificate store cannot be opened";
+    return false;
+  }
+  bool trusted = false;
+  if (underWine()) {
+    trusted =
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
+                                         CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
+    if (!trusted) why = "the test CA could not be added to the Root store of the Wine prefix";
+  } else {
+    PCCERT_CONTEXT ca =
+        CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    PCCERT_CONTEXT found = ca == nullptr ? nullptr
+                                         : CertFindCertificateInStore(root, X509_ASN_ENCODING, 0,
+                                                                      CERT_FIND_EXISTING, ca, nullptr);
+    trusted = found != nullptr;
+    if (found != nullptr) CertFreeCertificateContext(found);
+    if (ca != nullptr) CertFreeCertificateContext(ca);
+    if (!trusted)
+      why = "the test CA is not trusted: 'certutil -user -addstore Root ca.der' in the server's folder";
+  }
+  CertCloseStore(root, 0);
+  return trusted;
+}
+#endif
 
 // Makes the test CA trusted for this process only.
 bool trustTestCa(const std::string& dir, std::string& why) {
 #ifdef _WIN32
-  // TODO(tls-win): add ca.der to the Root store of the tests' private Wine
-  // prefix (or a chain engine of the test). Until then nothing is trusted.
-  (void)dir;
-  why = "the test CA cannot be trusted on this system yet";
-  return false;
+  std::ifstream file(dir + "/ca.der", std::ios::binary);
+  const std::vector<unsigned char> der{std::istreambuf_iterator<char>(file),
+                                       std::istreambuf_iterator<char>()};
+  if (der.empty()) {
+    why = "no ca.der in " + dir;
+    return false;
+  }
+  return trustInRootStore(der, why);
 #else
   // OpenSSL reads it when the trust store is first loaded, as in any program.
   const std::string ca = dir + "/ca.pem";
