@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, under ASan+UBSan, the Windows build
 # under Wine, short fuzzing runs, and the real-window tests of both programs.
+# Every build here treats warnings as errors (WYPRAWY_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -8,24 +9,24 @@ bash scripts/deps.sh
 step() { printf '\n=== %s\n' "$*"; }
 
 step "Linux build and tests"
-cmake --preset linux >/dev/null
+cmake --preset linux -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset linux
 ctest --preset linux
 
 step "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
+cmake --preset asan -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan
 
 step "Windows build (mingw-w64) and its tests under Wine"
-cmake --preset windows-cross >/dev/null
+cmake --preset windows-cross -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset windows-cross
 cmake/wine-run.sh   # makes the private Wine prefix before the tests run
 ctest --preset windows-cross
 
 if [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   step "Short fuzzing runs"
-  cmake --preset fuzz >/dev/null
+  cmake --preset fuzz -DWYPRAWY_WERROR=ON >/dev/null
   cmake --build --preset fuzz
   for target in build/fuzz/*_fuzz; do
     name=$(basename "$target")
