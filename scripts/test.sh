@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, under ASan+UBSan, the Windows build
-# under Wine, short fuzzing runs, and the real-window tests of both programs.
-# Every build here treats warnings as errors (WYPRAWY_WERROR).
+# under Wine, clang-tidy, short fuzzing runs, and the real-window tests of
+# both programs. Every build here treats warnings as errors (WYPRAWY_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -12,6 +12,9 @@ step "Linux build and tests"
 cmake --preset linux -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset linux
 ctest --preset linux
+
+step "clang-tidy"
+bash scripts/tidy.sh
 
 step "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan -DWYPRAWY_WERROR=ON >/dev/null
