@@ -258,7 +258,7 @@ int main() {
     std::filesystem::remove(dir.path() / "big.html");
   }
 
-  const std::string body = page(100 * 1024);
+  const std::string body = page(size_t{100} * 1024);
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n";
   const int rounds = 41;
   std::printf("100 KB page, %d rounds each, medians:\n", rounds);
@@ -280,7 +280,7 @@ int main() {
     for (int i = 0; i < rounds; ++i) {
       const int result = downloadToFile(server.url("/").c_str(), "temp.html");
       const auto end = Clock::now();
-      if (!result || !server.waitForConnections(static_cast<size_t>(i + 1), std::chrono::seconds(5))) {
+      if (!result || !server.waitForConnections(static_cast<size_t>(i) + 1, std::chrono::seconds(5))) {
         ok = false;
         break;
       }
