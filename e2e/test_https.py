@@ -15,13 +15,16 @@ the run and the program's process only:
 """
 
 import importlib.util
-import os
 import subprocess
+from pathlib import Path
 
 import wine_trust
-from harness import *  # noqa: F401,F403
+from display import keys, type_text, wait_until
+from files import Account, fixture, konta
+from layout import AppendButton, CheckButton, LinkField
+from programs import KINDS, OUT, ROOT, WINDOWS_PROGRAM, WINE_RUN, ProgramTest, only
+from web import LoopbackServer
 
-FIXTURES = ROOT / "tests" / "fixtures" / "reports"
 ACCOUNT = "Paweł"
 DATABASE = f"{ACCOUNT}.txt"
 PAWEL = Account(ACCOUNT, zone=2, luck=15, kind=2)
@@ -43,7 +46,7 @@ def _windows_program_has_tls():
         return False
 
 
-TLS_KINDS = None if _windows_program_has_tls() else "linux"
+TLS_KINDS = KINDS if _windows_program_has_tls() else ("linux",)
 
 
 def certificates():
@@ -57,80 +60,79 @@ def server_context(leaf, issuer):
     return certificates().server_context(str(CERTS), leaf, issuer)
 
 
-def trust_test_ca(app):
-    """What the program's process needs so that the test CA counts as the
-    system's: its environment (Linux), or the Wine prefix's Root store."""
-    certificates()
-    if app.kind == "linux":
-        return {"SSL_CERT_FILE": str(CERTS / "ca.pem")}
-    try:
-        wine_trust.trust_ca(str(CERTS / "ca.der"), wine_run=str(WINE_RUN))
-    except (OSError, subprocess.SubprocessError) as error:
-        check(False, f"regedit could not import the test CA: {error}")
-    return {}
+@only(*TLS_KINDS)
+class HttpsTests(ProgramTest):
 
+    def trust_test_ca(self):
+        """What the program's process needs so that the test CA counts as the
+        system's: its environment (Linux), or the Wine prefix's Root store."""
+        certificates()
+        if self.kind == "linux":
+            return {"SSL_CERT_FILE": str(CERTS / "ca.pem")}
+        try:
+            wine_trust.trust_ca(str(CERTS / "ca.der"), wine_run=str(WINE_RUN))
+        except (OSError, subprocess.SubprocessError) as error:
+            self.fail(f"regedit could not import the test CA: {error}")
+        return {}
 
-def konta_state(app):
-    st = os.stat(app.path("konta.txt"))
-    return st.st_ino, st.st_mtime_ns
+    def check_link(self, main, link):
+        """Types the link into the empty LinkField, presses "Sprawdz poprawość"
+        and waits for the check to end (konta.txt is saved after each check)."""
+        main.click(LinkField)
+        type_text(link)
+        before = self.workdir.stamp("konta.txt")
+        main.click(CheckButton)
+        wait_until(lambda: self.workdir.stamp("konta.txt") != before,
+                   "the check to end (konta.txt saved after it)", timeout=30)
 
+    def test_player_checks_and_appends_over_https(self):
+        app = self.app
+        report = fixture("two_expeditions.html")
+        expected = (b"2;2;12;75;3;1;2;Miecz, Tarcza;\r\n"
+                    b"2;2;15;40;7;0;2;;\r\n")
+        self.workdir.write("konta.txt", konta(PAWEL))
+        env = self.trust_test_ca()
+        with LoopbackServer({"/wiadomosc?id=7": report}, tls=server_context("localhost", "ca")) as server:
+            app.start(env=env)
+            main, _ = app.windows()
+            self.check_link(main, server.url("/wiadomosc?id=7"))
+            self.assertEqual(server.requests, ["/wiadomosc?id=7"], "requests over TLS")
+            self.assertEqual(self.workdir.read("temp.html"), report, "temp.html after the check")
+            app.screenshot("https-checked")
 
-def check_link(app, main, link):
-    """Types the link into the empty LinkField, presses "Sprawdz poprawość"
-    and waits for the check to end (konta.txt is saved after each check)."""
-    main.click(LinkField)
-    type_text(link)
-    before = konta_state(app)
-    main.click(CheckButton)
-    wait_until(lambda: konta_state(app) != before, "the check to end (konta.txt saved after it)", timeout=30)
+            main.click(AppendButton)
+            database = self.workdir.read_grown(DATABASE, len(expected), f"{DATABASE} written by Dopisz")
+            self.assertEqual(database, expected, f"{DATABASE} after Dopisz")
+            main.close_with_alt_f4()
+            self.assertEqual(app.exit_code(), 0, "exit code")
 
-
-@test(only=TLS_KINDS)
-def test_player_checks_and_appends_over_https(app):
-    report = (FIXTURES / "two_expeditions.html").read_bytes()
-    expected = (b"2;2;12;75;3;1;2;Miecz, Tarcza;\r\n"
-                b"2;2;15;40;7;0;2;;\r\n")
-    app.write("konta.txt", konta(PAWEL))
-    env = trust_test_ca(app)
-    with LoopbackServer({"/wiadomosc?id=7": report}, tls=server_context("localhost", "ca")) as server:
-        app.start(env=env)
-        main, _ = app.windows()
-        check_link(app, main, server.url("/wiadomosc?id=7"))
-        check_equal(server.requests, ["/wiadomosc?id=7"], "requests over TLS")
-        check_equal(app.read("temp.html"), report, "temp.html after the check")
-        app.screenshot("https-checked")
-
+    def test_https_server_that_cannot_be_verified_gives_nothing(self):
+        app = self.app
+        report = fixture("two_expeditions.html")
+        old = b"<html>an earlier report</html>"
+        self.workdir.write("konta.txt", konta(PAWEL))
+        self.workdir.write("temp.html", old)
+        env = self.trust_test_ca()
+        main = None
+        # Certificates the program must refuse: from a CA nobody trusts, and one
+        # for another name.
+        for leaf, issuer in (("untrusted", "untrusted-ca"), ("othername", "ca")):
+            with LoopbackServer({"/wiadomosc?id=7": report}, tls=server_context(leaf, issuer)) as server:
+                if not app.running():
+                    app.start(env=env)
+                    main, _ = app.windows()
+                self.check_link(main, server.url("/wiadomosc?id=7"))
+                self.assertEqual(server.requests, [], f"requests to the {leaf} server")
+                self.assertEqual(self.workdir.read("temp.html"), old,
+                                 f"temp.html after the check against the {leaf} server")
+                # The failed check leaves LinkField as it was: empty it for the next.
+                main.click(LinkField)
+                keys("End", "shift+Home", "BackSpace")
+        app.screenshot("https-refused")
         main.click(AppendButton)
-        wait_until(lambda: app.exists(DATABASE) and len(app.read(DATABASE)) >= len(expected),
-                   f"{DATABASE} written by Dopisz")
-        check_equal(app.read(DATABASE), expected, f"{DATABASE} after Dopisz")
         main.close_with_alt_f4()
-        check_equal(app.exit_code(), 0, "exit code")
+        self.assertEqual(app.exit_code(), 0, "exit code")
+        # Dopisz opens the database even with nothing pending: it stays empty.
+        database = self.workdir.read(DATABASE) if self.workdir.exists(DATABASE) else b""
+        self.assertEqual(database, b"", f"{DATABASE} after the checks")
 
-
-@test(only=TLS_KINDS)
-def test_https_server_that_cannot_be_verified_gives_nothing(app):
-    report = (FIXTURES / "two_expeditions.html").read_bytes()
-    old = b"<html>an earlier report</html>"
-    app.write("konta.txt", konta(PAWEL))
-    app.write("temp.html", old)
-    env = trust_test_ca(app)
-    # Certificates the program must refuse: from a CA nobody trusts, and one
-    # for another name.
-    for leaf, issuer in (("untrusted", "untrusted-ca"), ("othername", "ca")):
-        with LoopbackServer({"/wiadomosc?id=7": report}, tls=server_context(leaf, issuer)) as server:
-            if not app.running():
-                app.start(env=env)
-                main, _ = app.windows()
-            check_link(app, main, server.url("/wiadomosc?id=7"))
-            check_equal(server.requests, [], f"requests to the {leaf} server")
-            check_equal(app.read("temp.html"), old, f"temp.html after the check against the {leaf} server")
-            # The failed check leaves LinkField as it was: empty it for the next.
-            main.click(LinkField)
-            keys("End", "shift+Home", "BackSpace")
-    app.screenshot("https-refused")
-    main.click(AppendButton)
-    main.close_with_alt_f4()
-    check_equal(app.exit_code(), 0, "exit code")
-    # Dopisz opens the database even with nothing pending: it stays empty.
-    check_equal(app.read(DATABASE) if app.exists(DATABASE) else b"", b"", f"{DATABASE} after the checks")
