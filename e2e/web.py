@@ -28,6 +28,7 @@ class LoopbackServer:
     def __init__(self, pages, tls=None):
         self.pages = dict(pages)
         self.requests = []
+        self.answered = 0
         self.tls = tls
         owner = self
 
@@ -40,6 +41,7 @@ class LoopbackServer:
                 if isinstance(body, Delayed):
                     time.sleep(body.seconds)
                     body = body.body
+                owner.answered += 1  # from here on the client may have its answer
                 status = 200 if body is not None else 404
                 body = body if body is not None else b"not found"
                 self.send_response(status)
@@ -70,6 +72,10 @@ class LoopbackServer:
 
         self.server = Server(("127.0.0.1", 0), Handler)
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def pending(self):
+        """True while a request that came has not been answered yet."""
+        return len(self.requests) > self.answered
 
     def url(self, path):
         if self.tls is not None:
