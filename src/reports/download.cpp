@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
-#include "platform/fs.h"
+#include "platform/file.h"
 #include "platform/net.h"
 #include "platform/tls.h"
 #include "reports/http_link.h"
@@ -128,17 +128,9 @@ class Connection {
 class BodyFile {
  public:
   BodyFile() { pending_.reserve(kWriteBlockBytes); }
-  ~BodyFile() {
-    if (isOpen()) platform::fsCalls().close(file_);
-  }
-  BodyFile(const BodyFile&) = delete;
-  BodyFile& operator=(const BodyFile&) = delete;
 
-  bool isOpen() const { return file_ != platform::kNoFile; }
-  bool create(const std::string& name) {
-    file_ = platform::fsCalls().open(name, platform::OpenMode::ReadWriteTruncate);
-    return isOpen();
-  }
+  bool isOpen() const { return file_.isOpen(); }
+  bool create(const std::string& name) { return file_.open(name, platform::OpenMode::ReadWriteTruncate); }
   // Takes the bytes; false when a write of a full block failed.
   bool add(const std::string& bytes) {
     pending_ += bytes;
@@ -147,20 +139,17 @@ class BodyFile {
   // Writes what is held; false when that fails (nothing to write is fine).
   bool flush() {
     if (pending_.empty()) return true;
-    const int64_t count = static_cast<int64_t>(pending_.size());
-    const bool written = platform::fsCalls().write(file_, pending_.data(), count) == count;
+    const bool written = file_.writeAll(pending_);
     pending_.clear();
     return written;
   }
   bool close() {
     const bool written = flush();
-    const platform::FileHandle file = file_;
-    file_ = platform::kNoFile;
-    return platform::fsCalls().close(file) && written;
+    return file_.close() && written;
   }
 
  private:
-  platform::FileHandle file_ = platform::kNoFile;
+  platform::File file_;
   std::string pending_;
 };
 
