@@ -212,7 +212,7 @@ bool compareHttpsWithCurl(const TempCwd& dir, int rounds) {
   const std::string ca = serverDir + "/ca.pem";
   setenv("SSL_CERT_FILE", ca.c_str(), 1);
   const std::vector<std::string> curlCa = {"--cacert", ca};
-  const size_t size = 100 * 1024;
+  const size_t size = size_t{100} * 1024;
   const std::string body = patternBody(size);
   const std::string sized = "/big/" + std::to_string(size) + "/raport.html";
   const std::string untilClose = "/bigclose/" + std::to_string(size) + "/raport.html";
