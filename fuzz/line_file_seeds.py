@@ -8,7 +8,7 @@ import os
 
 HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus", "line_file_fuzz")
 READ, AT_END, WRITE, SEEK, LENGTH, REOPEN, CLOSE, NO_FILE = range(8)
-# Read sizes, by index: whole, 1, 2, 3, 5, 64, 4095, 4097 bytes.
+# Read sizes, by index: whole, 1, 3, 7, 61, 2048, 4095 bytes, whole.
 # First open of file 0: 0 openForRead, 1 openForUpdate, 2 createFile, 3 none.
 # REOPEN argument: 0 openForRead, 1 openForUpdate, 2 createFile.
 # SEEK argument: 0-7 that position, 8-14 that far before the end (14: the end), 15 two behind it.
