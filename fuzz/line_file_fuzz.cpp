@@ -35,7 +35,9 @@ std::string lineAt(const std::string& bytes, int64_t& position) {
   if (position >= static_cast<int64_t>(bytes.size())) return {};
   const size_t from = static_cast<size_t>(position);
   size_t end = bytes.size();
-  for (const char ending : {'\0', '\n', '\r'}) {  // memchr: lines run to thousands of bytes
+  // memchr, as lines run to thousands of bytes; each search stops at the
+  // nearest end found so far, LF (the most common) first.
+  for (const char ending : {'\n', '\r', '\0'}) {
     const void* at = std::memchr(bytes.data() + from, ending, end - from);
     if (at) end = static_cast<size_t>(static_cast<const char*>(at) - bytes.data());
   }
