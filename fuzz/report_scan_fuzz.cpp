@@ -1,78 +1,53 @@
-// Report scan: any bytes as a downloaded page are read without a crash or a
-// read outside a text, leave at most 25 expeditions pending, and give exactly
-// what the plain reference reading (one copied text per working value) gives:
-// the same 25 slots, pendingCount, result text and number of lines read.
+// Report scan, in memory: any bytes as a downloaded page are read without a
+// crash or a read outside a text, leave at most 25 expeditions pending, and
+// give exactly what the plain reference reading (one copied text per working
+// value) gives: the same 25 slots, pendingCount and result text.
 //
-// The first byte chooses the main window's controls; the rest is the page.
-// Inputs whose first byte is odd also go the program's whole way: written to
-// temp.html and read back through LineFile by scanReportFile.
+// The first byte chooses the main window's controls (report_check.h) and,
+// with its lowest bit, which of the program's two ways reads the rest, the
+// page: even, the reader fed the page's lines (where the number of lines read
+// and the read state must match too); odd, the whole way, scanReportFile
+// reading temp.html through LineFile from files held in memory, in reads of
+// 61 bytes, so that line ends fall at every place of a read. One way per
+// input keeps the target fast; report_scan_file_fuzz reads the page from a
+// real file.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "app/app.h"
-#include "model/state.h"
-#include "model/texts.h"
-#include "model/ui.h"
-#include "ui/memory/memory_ui.h"
-#include "reports/report_scan_reference.h"
-#include "reports/scan_reader.h"
-#include "support/temp_dir.h"
-#include "text/line_file.h"
-
-namespace {
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
-
-ScanControls controlsFor(uint8_t choice) {
-  static const char* const lucks[] = {"", "15", "$ff", "-1", "300", " 7x", "abc", "12345678901234567890123"};
-  ScanControls controls;
-  controls.zone = static_cast<uint8_t>((choice >> 1) % 6 == 5 ? 255 : (choice >> 1) % 6);
-  controls.kind = static_cast<uint8_t>((choice >> 4) % 3);
-  controls.luckField = lucks[(choice >> 5) & 7];
-  return controls;
-}
-
-void readThroughFile(std::string_view page, const ScanControls& controls, const scanref::Outcome& expected) {
-  static TempCwd* dir = new TempCwd();  // one folder for the whole run
-  dir->write("temp.html", std::string(page));
-  memui::reset();
-  require(openMainWindow());
-  fillChoiceLists();
-  selectIndex(ZoneCombo, controls.zone == 255 ? -1 : controls.zone);
-  selectIndex(KindCombo, controls.kind);
-  setControlText(LuckField, controls.luckField);
-  setControlText(ResultLabel, txt::Downloaded);
-
-  AppState state;
-  initState(state);
-  scanReportFile(state, workingDirectoryPath() + "temp.html");
-  require(state.pendingCount == expected.pendingCount);
-  for (size_t k = 0; k < kPendingSlots; ++k) require(scanref::sameSlot(state.PendingTable[k], expected.slots[k]));
-  require(memui::shownText(ResultLabel) == expected.label.value_or(txt::Downloaded));
-}
-
-}  // namespace
+#include "report_check.h"
+#include "support/memory_fs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using reportcheck::require;
   if (size == 0) return 0;
-  const ScanControls controls = controlsFor(data[0]);
+  const ScanControls controls = reportcheck::controlsFor(data[0]);
   const std::string_view page(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const scanref::Outcome expected =
+      scanref::readPage(page, controls, reportcheck::referenceState().StatNames);
 
-  static AppState* state = [] {
-    auto* s = new AppState();
-    initState(*s);
-    return s;
+  if ((data[0] & 1) == 0) {
+    static AppState* state = [] {
+      auto* s = new AppState();
+      initState(*s);
+      return s;
+    }();
+    const scanref::Outcome actual = scanref::readPageWithProgram(page, controls, *state);
+    require(actual.pendingCount <= kPendingSlots);
+    require(scanref::sameOutcome(expected, actual));
+    return 0;
+  }
+
+  static MemoryFs* fs = [] {  // the whole run, never given back
+    auto* files = new MemoryFs();
+    files->setReadLimit(61);
+    return files;
   }();
-  const scanref::Outcome expected = scanref::readPage(page, controls, state->StatNames);
-  const scanref::Outcome actual = scanref::readPageWithProgram(page, controls, *state);
-  require(actual.pendingCount <= kPendingSlots);
-  require(scanref::sameOutcome(expected, actual));
-
-  if (data[0] & 1) readThroughFile(page, controls, expected);
+  const std::string path = fs->directory() + "temp.html";
+  fs->put(path, std::string(page));
+  reportcheck::scanFileAndCompare(path, controls, expected);
+  require(fs->openCount() == 0);
+  fs->clear();  // what an input made is gone behind it, as libFuzzer's leak check expects
   return 0;
 }

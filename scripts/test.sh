@@ -46,8 +46,10 @@ if [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   step "Short fuzzing runs"
   cmake --preset fuzz -DWYPRAWY_WERROR=ON >/dev/null
   cmake --build --preset fuzz
-  for target in build/fuzz/*_fuzz; do
-    name=$(basename "$target")
+  # 20 seconds each; scripts/fuzz.sh HOURS runs a long campaign.
+  for src in fuzz/*_fuzz.cpp; do
+    name=$(basename "$src" .cpp)
+    target=build/fuzz/$name
     work=$(pwd)/build/fuzz/work/$name
     seeds=$(pwd)/fuzz/corpus/$name
     mkdir -p "$work"

@@ -46,6 +46,7 @@ bool windowOpen(int32_t window);
 std::vector<std::string> items(int32_t control);
 std::string shownText(int32_t control);  // label, button or text field text
 const std::vector<Message>& messages();
+void clearMessages();  // forgets the boxes shown so far (long fuzzing runs)
 int32_t lastWaitTimeout();
 int waitCount();
 bool windowsDestroyed();

@@ -185,6 +185,7 @@ std::string shownText(int32_t control) {
 }
 
 const std::vector<Message>& messages() { return backend().messages; }
+void clearMessages() { backend().messages.clear(); }
 int32_t lastWaitTimeout() { return backend().lastTimeout; }
 int waitCount() { return backend().waits; }
 bool windowsDestroyed() { return backend().destroyed; }
