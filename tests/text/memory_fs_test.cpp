@@ -174,8 +174,7 @@ TEST(MemoryFs, LineFileReadsTheSameLinesInPieces) {
   longLine[4095] = '\r';
   const std::string pages[] = {
       "",
-      "a\r\nb\nc\rd\0e"
-      "\r\n\r\n",
+      std::string("a\r\nb\nc\rd\0e\r\n\r\n", 14),
       std::string("\r\r\n\n\0\0x\r", 8),
       std::string(4095, 'a') + "\r\n" + "tail",
       std::string(4096, 'b') + "\r",
