@@ -91,13 +91,10 @@ int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
 
 void closeSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
 
-const NetCalls kPlatform{startup,      cleanup,      openTcp,   lookupHost,   connectTo,
-                         waitReadable, waitWritable, sendBytes, receiveBytes, closeSocket};
-NetCalls live = kPlatform;
-
 }  // namespace
 
-NetCalls& netCalls() { return live; }
-const NetCalls& platformNetCalls() { return kPlatform; }
+template <>
+const NetCalls CallTable<NetCalls>::kPlatform{startup,      cleanup,      openTcp,   lookupHost,   connectTo,
+                                              waitReadable, waitWritable, sendBytes, receiveBytes, closeSocket};
 
 }  // namespace platform
