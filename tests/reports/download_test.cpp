@@ -2,16 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/fs.h"
 #include "platform/net.h"
+#include "support/fake_clock.h"
+#include "support/fs_faults.h"
 #include "support/http_server.h"
+#include "support/net_faults.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -31,114 +31,30 @@ std::string requestFor(const std::string& path, const std::string& hostLine) {
   return "GET /" + path + " HTTP/1.1\r\nAccept: */*\r\nHost: " + hostLine + "\r\nConnection: close\r\n\r\n";
 }
 
-// Calls of the socket and file layers, counted by stand-ins that pass each
-// call on to the table as it was when the test began.
-struct Log {
-  static inline platform::NetCalls net{};
-  static inline platform::FsCalls fs{};
-  static inline int sockets = 0, socketsClosed = 0, lookups = 0, connects = 0, sends = 0, receives = 0;
-  static inline int readTimeouts = 0, filesOpened = 0, filesClosed = 0, writes = 0;
-  static inline int64_t largestWrite = 0;
-  static inline std::vector<uint16_t> connectPorts;
-  static inline uint16_t redirectPort80 = 0;  // where a connection to port 80 really goes
-
-  static void reset() {
-    sockets = socketsClosed = lookups = connects = sends = receives = 0;
-    readTimeouts = filesOpened = filesClosed = writes = 0;
-    largestWrite = 0;
-    connectPorts.clear();
-    redirectPort80 = 0;
-  }
-};
-
-void installCountingTables() {
-  platform::NetCalls& net = platform::netCalls();
-  net.openTcp = [] {
-    const platform::SocketHandle s = Log::net.openTcp();
-    if (s != platform::kNoSocket) ++Log::sockets;
-    return s;
-  };
-  net.close = [](platform::SocketHandle s) {
-    ++Log::socketsClosed;
-    Log::net.close(s);
-  };
-  net.lookupHost = [](const std::string& name, uint32_t& address) {
-    ++Log::lookups;
-    return Log::net.lookupHost(name, address);
-  };
-  net.connect = [](platform::SocketHandle s, uint32_t address, uint16_t port) {
-    ++Log::connects;
-    Log::connectPorts.push_back(port);
-    // No test may listen on port 80: a connection asked for there goes to
-    // the test's server instead, when the test says so.
-    if (port == 80 && Log::redirectPort80 != 0) port = Log::redirectPort80;
-    return Log::net.connect(s, address, port);
-  };
-  net.send = [](platform::SocketHandle s, const void* bytes, int64_t count) {
-    ++Log::sends;
-    return Log::net.send(s, bytes, count);
-  };
-  net.receive = [](platform::SocketHandle s, void* buffer, int64_t count) {
-    ++Log::receives;
-    return Log::net.receive(s, buffer, count);
-  };
-  net.waitReadable = [](platform::SocketHandle s, int64_t ms) {
-    const platform::WaitResult r = Log::net.waitReadable(s, ms);
-    if (r == platform::WaitResult::TimedOut) ++Log::readTimeouts;
-    return r;
-  };
-  platform::FsCalls& fs = platform::fsCalls();
-  fs.open = [](const std::string& path, platform::OpenMode mode) {
-    const platform::FileHandle f = Log::fs.open(path, mode);
-    if (f != platform::kNoFile) ++Log::filesOpened;
-    return f;
-  };
-  fs.close = [](platform::FileHandle f) {
-    ++Log::filesClosed;
-    return Log::fs.close(f);
-  };
-  fs.write = [](platform::FileHandle f, const void* bytes, int64_t count) {
-    ++Log::writes;
-    Log::largestWrite = std::max(Log::largestWrite, count);
-    return Log::fs.write(f, bytes, count);
-  };
-}
-
+// Every download runs over counting stand-ins of the socket and file tables
+// (passing each call on to the platform's own unless a test says otherwise).
 class Download : public testing::Test {
  protected:
   void SetUp() override {
-    savedNet_ = platform::netCalls();
-    savedFs_ = platform::fsCalls();
-    savedClock_ = platform::clockCalls();
-    Log::net = savedNet_;
-    Log::fs = savedFs_;
-    Log::reset();
-    installCountingTables();
     ASSERT_TRUE(startNetwork());
     dir_.write(kFile, kOld);
   }
 
   void TearDown() override {
     stopNetwork();
-    platform::netCalls() = savedNet_;
-    platform::fsCalls() = savedFs_;
-    platform::clockCalls() = savedClock_;
     // Every way out closes what it opened.
-    EXPECT_EQ(Log::socketsClosed, Log::sockets);
-    EXPECT_EQ(Log::filesClosed, Log::filesOpened);
+    EXPECT_EQ(net_.socketsOpen(), 0);
+    EXPECT_EQ(fs_.filesOpen(), 0);
   }
 
   // Each download also says why its response failed, in `why_`.
   int download(const std::string& url) { return downloadToFile(url.c_str(), kFile, &why_); }
   std::string file() const { return dir_.read(kFile); }
 
+  NetFaults net_;
+  FsFaults fs_;
   TempCwd dir_;
   Failure why_ = Failure::None;
-
- private:
-  platform::NetCalls savedNet_{};
-  platform::FsCalls savedFs_{};
-  platform::ClockCalls savedClock_{};
 };
 
 // --- The request -----------------------------------------------------------
@@ -174,17 +90,19 @@ TEST_F(Download, SendsTheRequestBuiltFromTheLink) {
     EXPECT_EQ(request.find("secret"), std::string::npos);
     EXPECT_EQ(request.find("player"), std::string::npos);
   }
-  EXPECT_EQ(Log::lookups, 0);  // a dotted IPv4 host is used without a lookup
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 0);  // a dotted IPv4 host is used without a lookup
 }
 
 TEST_F(Download, PortEightyGivesAHostLineWithoutPort) {
   HttpTestServer server(okPage("eighty"));
   ASSERT_TRUE(server.running());
-  Log::redirectPort80 = server.port();
+  // No test may listen on port 80: a connection asked for there goes to the
+  // test's server instead.
+  net_.redirectPort(80, server.port());
+  size_t downloads = 0;
   for (const std::string link : {"https://127.0.0.1/secure?x=1", "http://127.0.0.1:80/secure?x=1"}) {
-    Log::connectPorts.clear();
     EXPECT_EQ(download(link), 1) << link;
-    EXPECT_EQ(Log::connectPorts, std::vector<uint16_t>{80}) << link;
+    EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 80)) << link;
     EXPECT_EQ(server.lastRequest(), requestFor("secure?x=1", "127.0.0.1")) << link;
     EXPECT_EQ(file(), "eighty");
   }
@@ -278,7 +196,7 @@ TEST_F(Download, FileIsNotCreatedForARefusedResponse) {
   EXPECT_EQ(download(server.url("/r")), 0);
   EXPECT_EQ(why_, Failure::StatusNotAccepted);
   EXPECT_FALSE(dir_.has(kFile));
-  EXPECT_EQ(Log::filesOpened, 0);
+  EXPECT_EQ(fs_.calls(FsCall::Open), 0);
 }
 
 TEST_F(Download, UntilCloseEndsWhenTheServerCloses) {
@@ -287,28 +205,33 @@ TEST_F(Download, UntilCloseEndsWhenTheServerCloses) {
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), "part one, part two");
   // The end came from the close itself, not from a read that waited in vain.
-  EXPECT_EQ(Log::readTimeouts, 0);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 0);
   EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(Download, UntilCloseEndsAfterOneSecondOfSilence) {
   // The server keeps the connection open: the body ends after a full second
   // without data, and what came is the page.
-  HttpTestServer server(CannedReply().send("HTTP/1.1 200 OK\r\n\r\nsilence follows").hold());
-  const auto start = steady_clock::now();
+  const std::string reply = "HTTP/1.1 200 OK\r\n\r\nsilence follows";
+  HttpTestServer server(CannedReply().send(reply).hold());
+  FakeClock clock;
+  // A wait times out only once the whole reply is in: then the other end is silent.
+  net_.timeOutOn(clock, [&] { return net_.bytesReceived() < static_cast<int64_t>(reply.size()); });
   EXPECT_EQ(download(server.url("/")), 1);
-  EXPECT_GE(steady_clock::now() - start, milliseconds(1000));
-  EXPECT_EQ(Log::readTimeouts, 1);
+  EXPECT_EQ(clock.elapsed(), 1000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 1);
   EXPECT_EQ(file(), "silence follows");
 }
 
-// Slow by design: the whole 10-second time-out of the first read.
 TEST_F(Download, ServerThatNeverAnswersTimesOutAfterTenSeconds) {
   HttpTestServer server(CannedReply::neverAnswer());
-  const auto start = steady_clock::now();
+  FakeClock clock;
+  // The wait times out once the server has read the request.
+  net_.timeOutOn(clock, [&] { return server.requests().empty(); });
   EXPECT_EQ(download(server.url("/slow")), 0);
   EXPECT_EQ(why_, Failure::NoStatusLine);
-  EXPECT_GE(steady_clock::now() - start, milliseconds(10000));
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 1);
   EXPECT_EQ(file(), kOld);
   EXPECT_EQ(server.lastRequest(), requestFor("slow", "127.0.0.1:" + std::to_string(server.port())));
 }
@@ -333,42 +256,35 @@ TEST_F(Download, LinksThatCannotBeFetched) {
       {refused, 1},
   };
   for (const Case& c : cases) {
-    Log::connects = 0;
+    const int connectsBefore = net_.calls(NetCall::Connect);
     EXPECT_EQ(download(c.link), 0) << c.link;
-    EXPECT_EQ(Log::connects, c.connects) << c.link;
+    EXPECT_EQ(net_.calls(NetCall::Connect) - connectsBefore, c.connects) << c.link;
     EXPECT_EQ(file(), kOld) << c.link;
   }
-  EXPECT_EQ(Log::filesOpened, 0);
+  EXPECT_EQ(fs_.calls(FsCall::Open), 0);
 }
 
 TEST_F(Download, HostNameIsLookedUpAndItsFirstAddressUsed) {
   HttpTestServer server(okPage("found"));
-  platform::netCalls().lookupHost = [](const std::string& name, uint32_t& address) {
-    ++Log::lookups;
-    if (name != "reports.game.invalid") return false;
-    address = 0x7F000001;
-    return true;
-  };
+  net_.answerLookups({{"reports.game.invalid", 0x7F000001}});
   const std::string hostLine = "reports.game.invalid:" + std::to_string(server.port());
   EXPECT_EQ(download("http://" + hostLine + "/m?id=1"), 1);
   EXPECT_EQ(file(), "found");
   EXPECT_EQ(server.lastRequest(), requestFor("m?id=1", hostLine));
-  EXPECT_EQ(Log::lookups, 1);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 1);
 
   // A lookup that gives 255.255.255.255 is refused before connecting.
-  platform::netCalls().lookupHost = [](const std::string&, uint32_t& address) {
-    address = 0xFFFFFFFF;
-    return true;
-  };
-  Log::connects = 0;
+  net_.answerLookups({{"reports.game.invalid", 0xFFFFFFFF}});
+  const int connectsBefore = net_.calls(NetCall::Connect);
   EXPECT_EQ(download("http://" + hostLine + "/m"), 0);
-  EXPECT_EQ(Log::connects, 0);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 2);
+  EXPECT_EQ(net_.calls(NetCall::Connect), connectsBefore);
 }
 
 TEST_F(Download, LocalhostByName) {
   HttpTestServer server(okPage("by name"));
   EXPECT_EQ(download("http://localhost:" + std::to_string(server.port()) + "/"), 1);
-  EXPECT_EQ(Log::lookups, 1);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 1);
   EXPECT_EQ(file(), "by name");
 }
 
@@ -376,7 +292,7 @@ TEST_F(Download, LocalhostByName) {
 
 TEST_F(Download, SocketThatCannotBeCreated) {
   HttpTestServer server(okPage("x"));
-  platform::netCalls().openTcp = [] { return platform::kNoSocket; };
+  net_.failNth(NetCall::OpenTcp, 1);
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(file(), kOld);
   EXPECT_EQ(server.connectionCount(), 0u);
@@ -384,37 +300,26 @@ TEST_F(Download, SocketThatCannotBeCreated) {
 
 TEST_F(Download, FailedSendIsTriedAgain) {
   HttpTestServer server(okPage("sent"));
-  platform::netCalls().send = [](platform::SocketHandle s, const void* bytes, int64_t count) -> int64_t {
-    // The first attempt fails, later ones hand over at most 7 bytes each.
-    if (Log::sends++ == 0) return -1;
-    return Log::net.send(s, bytes, std::min<int64_t>(count, 7));
-  };
-  const auto start = steady_clock::now();
+  // The first attempt fails, later ones hand over at most 7 bytes each.
+  net_.failNth(NetCall::Send, 1);
+  net_.limitSends(7);
+  FakeClock clock;
   EXPECT_EQ(download(server.url("/partial/sends")), 1);
-  EXPECT_GE(steady_clock::now() - start, milliseconds(50));  // the pause before trying again
+  // One pause of 50 ms before trying again, and no other.
+  EXPECT_EQ(clock.sleeps(), 1);
+  EXPECT_EQ(clock.elapsed(), 50);
   EXPECT_EQ(server.lastRequest(), requestFor("partial/sends", "127.0.0.1:" + std::to_string(server.port())));
   EXPECT_EQ(file(), "sent");
 }
 
-// A stand-in clock: sleeping moves it on, nothing else does.
-struct FakeClock {
-  static inline int64_t now = 0;
-  static int64_t milliseconds() { return now; }
-  static void sleep(int64_t ms) { now += ms; }
-};
-
 TEST_F(Download, SendGivesUpAfterTenSeconds) {
   HttpTestServer server(okPage("never sent"));
-  FakeClock::now = 1000;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  platform::netCalls().send = [](platform::SocketHandle, const void*, int64_t) -> int64_t {
-    ++Log::sends;
-    return -1;
-  };
+  FakeClock clock;
+  net_.failFrom(NetCall::Send);
   EXPECT_EQ(download(server.url("/")), 0);
   // Tried every 50 ms for 10 s.
-  EXPECT_EQ(FakeClock::now - 1000, 10000);
-  EXPECT_EQ(Log::sends, 200);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.calls(NetCall::Send), 200);
   EXPECT_EQ(file(), kOld);
 }
 
@@ -426,47 +331,30 @@ TEST_F(Download, LongRequestToAServerThatNeverReadsGivesUpAfterTenSeconds) {
   // have given up.
   HttpTestServer server(CannedReply::neverRead(30000));
   ASSERT_TRUE(server.running());
-  static bool bufferLimited;
-  bufferLimited = false;
-  platform::netCalls().openTcp = [] {
-    const platform::SocketHandle s = Log::net.openTcp();
-    if (s != platform::kNoSocket) {
-      ++Log::sockets;
-      bufferLimited = HttpTestServer::limitSendBuffer(s, 64 * 1024);
-    }
-    return s;
-  };
-  FakeClock::now = 1000;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  // A wait for writability looks at the real socket for a moment; when it
-  // stays full, the whole time asked for has passed on the fake clock.
-  platform::netCalls().waitWritable = [](platform::SocketHandle s, int64_t ms) {
-    const platform::WaitResult r = Log::net.waitWritable(s, std::min<int64_t>(ms, 200));
-    if (r == platform::WaitResult::TimedOut) FakeClock::now += ms;
-    return r;
-  };
+  bool bufferLimited = false;
+  net_.onOpen(
+      [&](platform::SocketHandle s) { bufferLimited = HttpTestServer::limitSendBuffer(s, 64 * 1024); });
+  // A wait for writability looks at the real socket; when it is full (and
+  // the server has taken the connection), the whole time asked for passes
+  // on the fake clock.
+  FakeClock clock;
+  net_.timeOutOn(clock, [&] { return server.connectionCount() == 0; });
   EXPECT_EQ(download(server.url("/r?pad=" + std::string(size_t{1} << 20, 'p'))), 0);
   EXPECT_TRUE(bufferLimited);
-  EXPECT_EQ(FakeClock::now - 1000, 10000);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitWritable), 1);
   // It gave up on its own: the server still held the connection open.
   EXPECT_EQ(server.connectionCount(), 1u);
   EXPECT_FALSE(server.waitForConnections(1, milliseconds(0)));
-  EXPECT_GE(Log::sends, 1);
+  EXPECT_GE(net_.calls(NetCall::Send), 1);
   EXPECT_EQ(file(), kOld);
 }
 
 TEST_F(Download, ReceiveThatBreaksMidBody) {
-  HttpTestServer server(
-      CannedReply().send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nfirst").pause(200).send("-last"));
-  // The read after the first one that brought bytes breaks.
-  static bool bytesCame;
-  bytesCame = false;
-  platform::netCalls().receive = [](platform::SocketHandle s, void* buffer, int64_t count) -> int64_t {
-    if (bytesCame) return -1;
-    const int64_t got = Log::net.receive(s, buffer, count);
-    bytesCame = got > 0;
-    return got;
-  };
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
+  HttpTestServer server(head + "first-last");
+  // The connection breaks after the head and five bytes of the body.
+  net_.breakAfterReceiving(static_cast<int64_t>(head.size()) + 5);
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(why_, Failure::BodyCutShort);
   EXPECT_EQ(file(), "first");
@@ -474,7 +362,7 @@ TEST_F(Download, ReceiveThatBreaksMidBody) {
 
 TEST_F(Download, FileThatCannotBeCreated) {
   HttpTestServer server(okPage("lost"));
-  platform::fsCalls().open = [](const std::string&, platform::OpenMode) { return platform::kNoFile; };
+  fs_.failNth(FsCall::Open, 1);
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(why_, Failure::None);  // the response itself was fine
   EXPECT_EQ(file(), kOld);
@@ -485,10 +373,7 @@ TEST_F(Download, WriteThatFails) {
   const std::string page = okPage(body);
   const size_t headSize = page.find("\r\n\r\n") + 4;
   HttpTestServer server(CannedReply().send(page.substr(0, 1000)).pause(100).send(page.substr(1000)));
-  platform::fsCalls().write = [](platform::FileHandle f, const void* bytes, int64_t count) -> int64_t {
-    if (++Log::writes == 2) return -1;
-    return Log::fs.write(f, bytes, count);
-  };
+  fs_.failNth(FsCall::Write, 2);
   // A page that did not reach the disk whole must not pass for the report.
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(why_, Failure::None);
@@ -504,36 +389,26 @@ TEST_F(Download, PiecesAreWrittenAsTheyCome) {
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), std::string(1024, 'a') + std::string(1024, 'b'));
   // Each read asks for at most 1024 bytes and goes to the file at once.
-  EXPECT_GE(Log::writes, 2);
-  EXPECT_LE(Log::largestWrite, 1024);
+  EXPECT_GE(fs_.calls(FsCall::Write), 2);
+  EXPECT_LE(fs_.largestWrite(), 1024);
 }
 
 // --- The socket layer's start and stop ---------------------------------------
 
 TEST(Network, StopShutsDownOnlyWhatStarted) {
-  const platform::NetCalls saved = platform::netCalls();
-  static int startups, cleanups;
-  static bool startupWorks;
-  startups = cleanups = 0;
-  platform::netCalls().startup = [] {
-    ++startups;
-    return startupWorks;
-  };
-  platform::netCalls().cleanup = [] { ++cleanups; };
-
-  startupWorks = false;
+  NetFaults net;
+  net.failNth(NetCall::Startup, 1);
   EXPECT_FALSE(startNetwork());
   stopNetwork();
-  EXPECT_EQ(cleanups, 0);
+  EXPECT_EQ(net.calls(NetCall::Cleanup), 0);
 
-  startupWorks = true;
   EXPECT_TRUE(startNetwork());
+  EXPECT_TRUE(startNetwork());  // already started: not started again
   stopNetwork();
-  EXPECT_EQ(startups, 2);
-  EXPECT_EQ(cleanups, 1);
+  EXPECT_EQ(net.calls(NetCall::Startup), 2);
+  EXPECT_EQ(net.calls(NetCall::Cleanup), 1);
   stopNetwork();
-  EXPECT_EQ(cleanups, 1);
-  platform::netCalls() = saved;
+  EXPECT_EQ(net.calls(NetCall::Cleanup), 1);
 }
 
 }  // namespace

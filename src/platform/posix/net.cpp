@@ -99,7 +99,8 @@ void closeSocket(SocketHandle socket) { ::close(static_cast<int>(socket)); }
 }  // namespace
 
 template <>
-const NetCalls CallTable<NetCalls>::kPlatform{startup,      cleanup,      openTcp,   lookupHost,   connectTo,
-                                              waitReadable, waitWritable, sendBytes, receiveBytes, closeSocket};
+const NetCalls CallTable<NetCalls>::kPlatform{startup,      cleanup,      openTcp,      lookupHost,
+                                              connectTo,    waitReadable, waitWritable, sendBytes,
+                                              receiveBytes, closeSocket};
 
 }  // namespace platform
