@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Real-window tests of both programs: a private X server (Xvfb) with the
-# Polish keyboard layout and openbox, then e2e/harness.py, which starts each
-# program in a fresh working directory and drives it with xdotool.
+# Polish keyboard layout and openbox, then e2e/runner.py (unittest), which
+# starts each program in a fresh working directory and drives it with xdotool.
 #
 #   e2e/run.sh [--only linux|windows] [-k NAME_PART] [--keep]
 #
@@ -96,6 +96,6 @@ if [ "$only" != linux ] && [ -f "$WYPRAWY_WINDOWS_PROGRAM" ]; then
   WINEPREFIX=$wine_prefix wineserver -p >/dev/null 2>&1 && wineserver_started=1
 fi
 
-python3 "$here/harness.py" "$@"
+python3 "$here/runner.py" "$@"
 status=$?
 exit "$status"

@@ -40,8 +40,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   else
     require(parts.targetPath == link.substr(slash + 1));
 
+  // TLS exactly when the scheme is "https" in some letter case.
+  std::string schemeText = link.substr(0, scheme);
+  for (char& c : schemeText)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  require(parts.tls == (schemeText == "https"));
+
   const std::string request = buildRequest(parts);
-  const std::string hostLine = parts.host + (parts.port == 80 ? "" : ":" + std::to_string(parts.port));
+  const uint16_t unnamed = parts.tls ? 443 : 80;
+  const std::string hostLine = parts.host + (parts.port == unnamed ? "" : ":" + std::to_string(parts.port));
   require(request == "GET /" + parts.targetPath + " HTTP/1.1\r\nAccept: */*\r\nHost: " + hostLine +
                          "\r\nConnection: close\r\n\r\n");
 

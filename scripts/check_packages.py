@@ -12,7 +12,7 @@ makes, as a player would get them:
            the desktop entry and the guide; the dependencies found from the
            binary.
   guide    CZYTAJ.txt (as packaged) and README.md explain every message of
-           the program (src/app/texts.cpp).
+           the program (src/model/texts.cpp).
 
     scripts/check_packages.py [windows|linux|guide ...]    (default: all)
 
@@ -352,7 +352,7 @@ def check_linux(version):
 def program_messages():
     """The texts of message boxes and ResultLabel from texts.cpp, as the
     pieces a reader sees (the summary's fixed parts, line by line)."""
-    source = (ROOT / "src" / "app" / "texts.cpp").read_text(encoding="utf-8")
+    source = (ROOT / "src" / "model" / "texts.cpp").read_text(encoding="utf-8")
     entries = re.findall(r'const std::string (\w+) = w\("((?:[^"\\]|\\.)*)"\);', source)
     names = [name for name, _ in entries]
     check("FatalTitle" in names, "texts.cpp: no FatalTitle")

@@ -6,14 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev googletest
-  libgtk-3-dev
+  libgtk-3-dev libssl-dev
 )
 if [ "${1:-}" != run ]; then
   packages+=(
-    git libbenchmark-dev clang libclang-rt-14-dev
+    git libbenchmark-dev clang libclang-rt-14-dev clang-tidy
     g++-mingw-w64-x86-64-posix wine wine64 fonts-wine
     xvfb xdotool x11-utils x11-xkb-utils imagemagick openbox wmctrl
-    python3 curl
+    python3 curl openssl
     dpkg-dev desktop-file-utils
   )
 fi

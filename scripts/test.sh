@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: native, under ASan+UBSan, the Windows build
-# under Wine, short fuzzing runs, both release packages and their checks, and
-# the real-window tests of both programs.
+# under Wine, clang-tidy, short fuzzing runs, both release packages and their
+# checks, and the real-window tests of both programs. Every build here treats
+# warnings as errors (WYPRAWY_WERROR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -12,7 +13,7 @@ step "Include graph of src/ (one way down)"
 python3 scripts/include_graph.py
 
 step "Linux build and tests"
-cmake --preset linux >/dev/null
+cmake --preset linux -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset linux
 ctest --preset linux
 
@@ -20,13 +21,16 @@ step "Linux packages (.deb, .tar.gz)"
 rm -rf build/linux/packages
 cmake --build --preset linux --target package
 
+step "clang-tidy"
+bash scripts/tidy.sh
+
 step "Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake --preset asan >/dev/null
+cmake --preset asan -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan
 
 step "Windows build (mingw-w64) and its tests under Wine"
-cmake --preset windows-cross >/dev/null
+cmake --preset windows-cross -DWYPRAWY_WERROR=ON >/dev/null
 cmake --build --preset windows-cross
 cmake/wine-run.sh   # makes the private Wine prefix before the tests run
 ctest --preset windows-cross
@@ -40,7 +44,7 @@ python3 scripts/check_packages.py
 
 if [ -d fuzz ] && ls fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   step "Short fuzzing runs"
-  cmake --preset fuzz >/dev/null
+  cmake --preset fuzz -DWYPRAWY_WERROR=ON >/dev/null
   cmake --build --preset fuzz
   for target in build/fuzz/*_fuzz; do
     name=$(basename "$target")

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "accounts/account_names.h"
 #include "accounts/konta_file.h"
 #include "model/texts.h"
 #include "model/ui.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 #include "text/line_file.h"
 #include "text/text.h"
@@ -25,6 +27,15 @@ std::span<const Account> accountsInUse(const AppState& state) {
 
 void showSettingsFileError() { showMessage(txt::ErrorTitle, txt::SettingsFileError); }
 
+// Writes the lines into the file, each ending in CR LF, stores them on disk
+// and closes the file; false on any failure (the file is closed all the same).
+bool storeLines(platform::File file, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    if (!file.writeAll(line + "\r\n")) return false;
+  }
+  return file.flush() && file.close();
+}
+
 // Replaces the file at path with the lines, each ending in CR LF, so that
 // the old file is either kept whole or replaced whole: the lines go to a
 // temporary file beside it, which is stored on disk and then renamed over
@@ -38,18 +49,10 @@ bool replaceFile(const std::string& path, const std::vector<std::string>& lines)
   const std::string target = fs.replacementTarget(path);
   if (target.empty()) return false;
   const std::string temporary = target + ".tmp";
-  const platform::FileHandle file = fs.open(temporary, platform::OpenMode::ReadWriteTruncate);
-  if (file == platform::kNoFile) return false;
-  bool stored = true;
-  for (const std::string& line : lines) {
-    if (!platform::writeAll(file, line + "\r\n")) {
-      stored = false;
-      break;
-    }
-  }
-  stored = stored && fs.flush(file);
-  stored = fs.close(file) && stored;
-  stored = stored && fs.rename(temporary, target);
+  platform::File file(temporary, platform::OpenMode::ReadWriteTruncate);
+  if (!file.isOpen()) return false;
+  const bool written = storeLines(std::move(file), lines);  // closed from here on
+  const bool stored = written && fs.rename(temporary, target);
   if (!stored) fs.remove(temporary);
   return stored;
 }

@@ -35,6 +35,7 @@ enum ControlNumber : int32_t {
 };
 constexpr int32_t kControlCount = 20;
 
+// The event kinds keep the names the whole design uses for them.
 enum class EventKind { noEvent, controlEvent, closeEvent, otherEvent };
 
 struct UiEvent {

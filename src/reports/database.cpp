@@ -1,10 +1,14 @@
 #include "reports/database.h"
 
+#include <cstdint>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "accounts/account_names.h"
 #include "model/texts.h"
 #include "model/ui.h"
+#include "platform/file.h"
 #include "platform/fs.h"
 #include "text/line_file.h"
 #include "text/text.h"
@@ -31,26 +35,32 @@ std::string batchLines(const AppState& state) {
   return lines;
 }
 
+// Appends `bytes` at the end of the file and stores them on disk; on a
+// failure a file that `existed` before is cut back to its old length. The
+// file is closed on the way out without asking how the close went: once
+// flushed the lines are on disk, and a failing close cannot take them back.
+bool appendOrCutBack(platform::File file, std::string_view bytes, bool existed) {
+  const int64_t oldLength = file.size();
+  bool done = oldLength >= 0 && file.seek(oldLength);
+  if (done && !bytes.empty()) done = file.writeAll(bytes) && file.flush();
+  if (!done && existed && oldLength >= 0) {
+    file.truncate(oldLength);
+    file.flush();
+  }
+  return done;
+}
+
 // Appends `bytes` behind the file's contents, creating the file empty when it
 // is missing: all of them, on disk, or none. This goes to the file-system
 // calls directly rather than through LineFile, which neither reports a failed
 // write nor can cut a file back. On any failure the file is left as it was:
 // cut back to its old length, or removed again if this call created it.
 bool appendAllOrNothing(const std::string& path, std::string_view bytes) {
-  platform::FsCalls& fs = platform::fsCalls();
-  const bool existed = fs.exists(path);
-  const platform::FileHandle file = fs.open(path, platform::OpenMode::ReadWriteOrCreate);
-  if (file == platform::kNoFile) return false;
-  const int64_t oldLength = fs.size(file);
-  bool done = oldLength >= 0 && fs.seek(file, oldLength);
-  if (done && !bytes.empty()) done = platform::writeAll(file, bytes) && fs.flush(file);
-  if (!done && existed && oldLength >= 0) {
-    fs.truncate(file, oldLength);
-    fs.flush(file);
-  }
-  // Once flushed the lines are on disk; a failing close cannot take them back.
-  fs.close(file);
-  if (!done && !existed) fs.remove(path);
+  const bool existed = platform::fsCalls().exists(path);
+  platform::File file(path, platform::OpenMode::ReadWriteOrCreate);
+  if (!file.isOpen()) return false;
+  const bool done = appendOrCutBack(std::move(file), bytes, existed);  // closed from here on
+  if (!done && !existed) platform::fsCalls().remove(path);
   return done;
 }
 

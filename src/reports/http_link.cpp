@@ -4,6 +4,17 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool isHttps(std::string_view scheme) {
+  static constexpr std::string_view kHttps = "https";
+  if (scheme.size() != kHttps.size()) return false;
+  for (size_t i = 0; i < kHttps.size(); ++i) {
+    char c = scheme[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kHttps[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool splitLink(std::string_view link, LinkParts& parts) {
@@ -27,7 +38,8 @@ bool splitLink(std::string_view link, LinkParts& parts) {
   const std::string_view host = authority.substr(0, colon);
   if (host.empty()) return false;
 
-  uint32_t port = 80;
+  const bool tls = isHttps(link.substr(0, schemeEnd));
+  uint32_t port = tls ? 443 : 80;
   if (colon != std::string_view::npos && colon + 1 < authority.size()) {
     std::string_view text = authority.substr(colon + 1);
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -42,8 +54,11 @@ bool splitLink(std::string_view link, LinkParts& parts) {
   parts.host.assign(host);
   parts.port = static_cast<uint16_t>(port);
   parts.targetPath.assign(target);
+  parts.tls = tls;
   return true;
 }
+
+uint16_t defaultPort(const LinkParts& parts) { return parts.tls ? 443 : 80; }
 
 std::string buildRequest(const LinkParts& parts) {
   const std::string port = std::to_string(parts.port);
@@ -53,7 +68,7 @@ std::string buildRequest(const LinkParts& parts) {
   request += parts.targetPath;
   request += " HTTP/1.1\r\nAccept: */*\r\nHost: ";
   request += parts.host;
-  if (parts.port != 80) {
+  if (parts.port != defaultPort(parts)) {
     request += ':';
     request += port;
   }

@@ -127,14 +127,11 @@ TEST(KontaParse, WhetherTheCountLineHoldsANumber) {
 TEST_F(KontaLoadFaults, ACountLineWithoutANumberInFrontOfRecords) {
   const std::string records = crlf({"0", "0", "Anna", "3", "0", "1"});
   const std::string cases[] = {
-      "\xEF\xBB\xBF"
-      "1\r\n" +
-          records,         // a UTF-8 byte-order mark, put there by an editor
+      std::string("\xEF\xBB\xBF") + "1\r\n" + records,  // a UTF-8 byte-order mark, put there by an editor
       "x1\r\n" + records,  // a stray letter
       "\r\n" + records,    // an empty count line
       "abc\r\n\r\n",       // one more line, though an empty one
-      "\xEF\xBB\xBF"
-      "1\n0\n0\nAnna",  // LF line ends, no last line end
+      std::string("\xEF\xBB\xBF") + "1\n0\n0\nAnna",  // LF line ends, no last line end
   };
   for (const std::string& file : cases) {
     SCOPED_TRACE(testing::PrintToString(file));

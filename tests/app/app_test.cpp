@@ -1,5 +1,6 @@
 // Start-up, the event loop and shut-down, run for real over the in-memory
-// back-end: events are scripted, controls and files are checked.
+// back-end: events are scripted, controls and files are checked. What the
+// back-end's control operations do is the contract in tests/ui_contract.
 #include <gtest/gtest.h>
 
 #include "app/app.h"
@@ -48,15 +49,6 @@ TEST_F(AppTest, FreshStartShowsBothWindowsWithFirstTextsAndZeroedSlot) {
   EXPECT_EQ(state_.pendingCount, 0);
 }
 
-TEST_F(AppTest, ChoiceListsStartOnFourthZoneAndFirstKind) {
-  ASSERT_TRUE(openMainWindow());
-  fillChoiceLists();
-  EXPECT_EQ(selectedIndex(ZoneCombo), 3);
-  EXPECT_EQ(controlText(ZoneCombo), txt::ZoneItems[3]);
-  EXPECT_EQ(selectedIndex(KindCombo), 0);
-  EXPECT_EQ(controlText(KindCombo), txt::KindItems[0]);
-}
-
 TEST_F(AppTest, AccountsFromKontaAreShownAfterStartUp) {
   dir_.write("konta.txt", "2\r\n0\r\n0\r\nAnna\r\n3\r\n0\r\n1\r\n1\r\n0\r\nBolek\r\n0\r\n15\r\n2\r\n");
   ASSERT_TRUE(startUp(state_));
@@ -100,22 +92,6 @@ TEST_F(AppTest, WithoutSettingsWindowItsControlsDoNothing) {
   memui::userClose(MainWindow);
   runEventLoop(state_);
   EXPECT_EQ(state_.AccountTable[0].luck, 12);
-}
-
-TEST_F(AppTest, SelectIndexOutsideTheItemsLeavesNoSelection) {
-  ASSERT_TRUE(openMainWindow());
-  fillChoiceLists();
-  for (int32_t index : {5, -1, 99}) {
-    selectIndex(ZoneCombo, 2);
-    selectIndex(ZoneCombo, index);
-    EXPECT_EQ(selectedIndex(ZoneCombo), -1) << index;
-    EXPECT_EQ(controlText(ZoneCombo), "") << index;
-  }
-  EXPECT_EQ(controlText(AccountCombo), "");  // no items at all
-  for (int32_t bad : {-1, 20, 1000}) {
-    EXPECT_EQ(selectedIndex(bad), 0);
-    EXPECT_EQ(controlText(bad), "");
-  }
 }
 
 TEST_F(AppTest, LoopWaitsInStepsOf100msAndOnlyMainWindowCloseEndsIt) {
@@ -198,19 +174,6 @@ TEST_F(AppTest, DispatchConditionsAndInertControls) {
   EXPECT_EQ(state_.AccountTable[0].name, "Anna");
   EXPECT_EQ(state_.AccountTable[0].luck, 9);
   EXPECT_EQ(memui::items(AccountList), std::vector<std::string>{"Anna"});
-}
-
-TEST_F(AppTest, RemovingTheSelectedItemLeavesNoneSelectedOthersFollowTheirItem) {
-  memui::reset();
-  openMainWindow();
-  openSettingsWindow();
-  for (const char* name : {"A", "B", "C"}) appendItem(AccountList, name);
-  memui::userChoose(AccountList, 2);
-  removeItem(AccountList, 0);
-  EXPECT_EQ(selectedIndex(AccountList), 1);
-  removeItem(AccountList, 1);
-  EXPECT_EQ(selectedIndex(AccountList), -1);
-  EXPECT_EQ(memui::items(AccountList), std::vector<std::string>{"B"});
 }
 
 }  // namespace

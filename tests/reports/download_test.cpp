@@ -2,17 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/net.h"
+#include "platform/tls.h"
+#include "support/call_tables.h"
 #include "support/fake_clock.h"
 #include "support/fs_faults.h"
 #include "support/http_server.h"
 #include "support/net_faults.h"
 #include "support/temp_dir.h"
+#include "support/tls_test_server.h"
 
 namespace {
 
@@ -31,8 +36,91 @@ std::string requestFor(const std::string& path, const std::string& hostLine) {
   return "GET /" + path + " HTTP/1.1\r\nAccept: */*\r\nHost: " + hostLine + "\r\nConnection: close\r\n\r\n";
 }
 
-// Every download runs over counting stand-ins of the socket and file tables
-// (passing each call on to the platform's own unless a test says otherwise).
+constexpr int kSpinningWaits = 100000;
+
+// Counting stand-ins of the TLS table while it lives, passing each call on to
+// the table as it was; a test may make the Nth handshake, read (one that
+// brings something) or write fail. The table comes back by itself.
+class TlsFaults {
+ public:
+  enum class Call { Handshake, Receive, Send };
+
+  TlsFaults() {
+    current_ = this;
+    platform::TlsCalls& tls = *table_;
+    tls.handshake = [](platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
+      TlsFaults& t = *current_;
+      ++t.handshakes;
+      if (t.failing(Call::Handshake)) return platform::kNoTlsSession;
+      const platform::TlsSession session = t.previous().handshake(s, host, timeoutMs);
+      if (session != platform::kNoTlsSession) ++t.sessions;
+      return session;
+    };
+    tls.closeSession = [](platform::TlsSession session) {
+      ++current_->sessionsClosed;
+      current_->previous().closeSession(session);
+    };
+    tls.send = [](platform::TlsSession session, const void* bytes, int64_t count) -> int64_t {
+      TlsFaults& t = *current_;
+      ++t.sends;
+      if (t.failing(Call::Send)) return -1;
+      return t.previous().send(session, bytes, t.sendLimit > 0 ? std::min(count, t.sendLimit) : count);
+    };
+    tls.receive = [](platform::TlsSession session, void* buffer, int64_t count) -> int64_t {
+      TlsFaults& t = *current_;
+      ++t.receives;
+      const int64_t got = t.previous().receive(session, buffer, count);
+      if (got == platform::kNothingWaiting) return got;  // only reads that bring something count
+      if (t.failing(Call::Receive)) return -1;
+      if (got > 0) t.received.append(static_cast<const char*>(buffer), static_cast<size_t>(got));
+      return got;
+    };
+    tls.waitReadable = [](platform::TlsSession session, int64_t ms) {
+      TlsFaults& t = *current_;
+      // A wait that says "ready" again and again while no read brings
+      // anything would spin for ever: cut it off (the fixture reports it).
+      if (++t.waits > kSpinningWaits) return platform::WaitResult::Failed;
+      const platform::WaitResult r = t.previous().waitReadable(session, ms);
+      if (r == platform::WaitResult::TimedOut) ++t.readTimeouts;
+      return r;
+    };
+  }
+  ~TlsFaults() { current_ = nullptr; }
+  TlsFaults(const TlsFaults&) = delete;
+  TlsFaults& operator=(const TlsFaults&) = delete;
+
+  // n counts from 1 and from the moment of this call; later calls succeed.
+  void failNth(Call call, int n) {
+    failCall_ = call;
+    failAt_ = n;
+    counted_ = 0;
+  }
+  // Calls of the kind given to failNth since then.
+  int counted() const { return counted_; }
+  const platform::TlsCalls& previous() const { return table_.saved(); }
+  // The live table, for a test's own stand-ins.
+  platform::TlsCalls& table() const { return *table_; }
+  static TlsFaults& current() { return *current_; }
+
+  int handshakes = 0, sessions = 0, sessionsClosed = 0, sends = 0, receives = 0, waits = 0, readTimeouts = 0;
+  int64_t sendLimit = 0;  // plain bytes taken per send (0: all)
+  std::string received;   // every plain byte the reads brought
+
+ private:
+  bool failing(Call call) {
+    if (failAt_ == 0 || call != failCall_) return false;
+    return ++counted_ == failAt_;
+  }
+
+  static inline TlsFaults* current_ = nullptr;
+  ScopedCalls<platform::TlsCalls> table_;
+  Call failCall_ = Call::Handshake;
+  int failAt_ = 0, counted_ = 0;
+};
+
+// Every download runs over counting stand-ins of the socket, TLS and file
+// tables (passing each call on to the platform's own unless a test says
+// otherwise).
 class Download : public testing::Test {
  protected:
   void SetUp() override {
@@ -45,6 +133,15 @@ class Download : public testing::Test {
     // Every way out closes what it opened.
     EXPECT_EQ(net_.socketsOpen(), 0);
     EXPECT_EQ(fs_.filesOpen(), 0);
+    EXPECT_EQ(tls_.sessionsClosed, tls_.sessions);
+    EXPECT_LE(tls_.waits, kSpinningWaits) << "the TLS waits spun";
+  }
+
+  // The loopback TLS server that ctest starts for the run, or nullptr and
+  // the reason in `skipWhy_` (the test then skips).
+  const TlsTestServer* tlsServer() {
+    const TlsTestServer* server = TlsTestServer::find(skipWhy_);
+    return server;
   }
 
   // Each download also says why its response failed, in `why_`.
@@ -53,8 +150,10 @@ class Download : public testing::Test {
 
   NetFaults net_;
   FsFaults fs_;
+  TlsFaults tls_;
   TempCwd dir_;
   Failure why_ = Failure::None;
+  std::string skipWhy_;
 };
 
 // --- The request -----------------------------------------------------------
@@ -69,8 +168,12 @@ TEST_F(Download, SendsTheRequestBuiltFromTheLink) {
   };
   const Case cases[] = {
       {"http://" + hostPort + "/report.php?id=7", "report.php?id=7"},
-      // Any scheme is fetched with plain HTTP.
-      {"https://" + hostPort + "/x", "x"},
+      // Any scheme but https is fetched with plain HTTP, and is not looked at.
+      {"HTTP://" + hostPort + "/x", "x"},
+      {"ftp://" + hostPort + "/x", "x"},
+      {"httpss://" + hostPort + "/x", "x"},
+      {"https ://" + hostPort + "/x", "x"},
+      {"://" + hostPort + "/x", "x"},
       // User name and password are sent nowhere.
       {"http://player:secret@" + hostPort + "/x", "x"},
       // "@" and ":" after the first "/" stay in the path.
@@ -91,6 +194,7 @@ TEST_F(Download, SendsTheRequestBuiltFromTheLink) {
     EXPECT_EQ(request.find("player"), std::string::npos);
   }
   EXPECT_EQ(net_.calls(NetCall::LookupHost), 0);  // a dotted IPv4 host is used without a lookup
+  EXPECT_EQ(tls_.handshakes, 0);
 }
 
 TEST_F(Download, PortEightyGivesAHostLineWithoutPort) {
@@ -100,12 +204,24 @@ TEST_F(Download, PortEightyGivesAHostLineWithoutPort) {
   // test's server instead.
   net_.redirectPort(80, server.port());
   size_t downloads = 0;
-  for (const std::string link : {"https://127.0.0.1/secure?x=1", "http://127.0.0.1:80/secure?x=1"}) {
+  for (const std::string link :
+       {"http://127.0.0.1/secure?x=1", "http://127.0.0.1:80/secure?x=1", "ftp://127.0.0.1:/secure?x=1"}) {
     EXPECT_EQ(download(link), 1) << link;
     EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 80)) << link;
     EXPECT_EQ(server.lastRequest(), requestFor("secure?x=1", "127.0.0.1")) << link;
     EXPECT_EQ(file(), "eighty");
   }
+}
+
+TEST_F(Download, HttpLinkToPort443StaysPlainWithThePortInTheHostLine) {
+  HttpTestServer server(okPage("plain on 443"));
+  ASSERT_TRUE(server.running());
+  net_.redirectPort(443, server.port());
+  EXPECT_EQ(download("http://127.0.0.1:443/x"), 1);
+  EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>{443});
+  EXPECT_EQ(server.lastRequest(), requestFor("x", "127.0.0.1:443"));
+  EXPECT_EQ(tls_.handshakes, 0);
+  EXPECT_EQ(file(), "plain on 443");
 }
 
 // --- The response ----------------------------------------------------------
@@ -380,7 +496,7 @@ TEST_F(Download, WriteThatFails) {
   EXPECT_EQ(file(), body.substr(0, 1000 - headSize));
 }
 
-TEST_F(Download, PiecesAreWrittenAsTheyCome) {
+TEST_F(Download, PiecesAreWrittenBeforeEachWait) {
   HttpTestServer server(
       CannedReply()
           .send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n400\r\n" + std::string(1024, 'a'))
@@ -388,9 +504,323 @@ TEST_F(Download, PiecesAreWrittenAsTheyCome) {
           .send("\r\n400\r\n" + std::string(1024, 'b') + "\r\n0\r\n\r\n"));
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), std::string(1024, 'a') + std::string(1024, 'b'));
-  // Each read asks for at most 1024 bytes and goes to the file at once.
-  EXPECT_GE(fs_.calls(FsCall::Write), 2);
-  EXPECT_LE(fs_.largestWrite(), 1024);
+  // The first piece went to the file before the download waited for the second.
+  EXPECT_EQ(fs_.calls(FsCall::Write), 2);
+}
+
+// What the stand-ins of the next test saw.
+struct WriteSeen {
+  static inline int64_t written = 0, waitsAfterHead = 0, mismatches = 0, headSize = 0;
+  static inline const NetFaults* net = nullptr;
+  static inline platform::FsCalls fs{};
+  static inline platform::NetCalls sockets{};
+};
+
+// Every byte read is in the file whenever the download waits, and bytes that
+// keep coming are written in blocks, not one write per read.
+TEST_F(Download, FileHoldsEveryByteReadWhenItWaits) {
+  const std::string first(150000, 'f'), second(70000, 's');
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(first.size() + second.size()) + "\r\n\r\n";
+  HttpTestServer server(CannedReply().send(head + first).pause(300).send(second));
+  // Stand-ins over NetFaults' and FsFaults' own: each wait compares the
+  // bytes written so far with the body bytes received so far.
+  WriteSeen::written = WriteSeen::waitsAfterHead = WriteSeen::mismatches = 0;
+  WriteSeen::headSize = static_cast<int64_t>(head.size());
+  WriteSeen::net = &net_;
+  ScopedCalls<platform::FsCalls> files;
+  ScopedCalls<platform::NetCalls> sockets;
+  WriteSeen::fs = files.saved();
+  WriteSeen::sockets = sockets.saved();
+  files->write = [](platform::FileHandle f, const void* bytes, int64_t count) {
+    const int64_t written = WriteSeen::fs.write(f, bytes, count);
+    WriteSeen::written += std::max<int64_t>(written, 0);
+    return written;
+  };
+  sockets->waitReadable = [](platform::SocketHandle s, int64_t ms) {
+    const int64_t body = WriteSeen::net->bytesReceived() - WriteSeen::headSize;
+    if (body > 0) {
+      ++WriteSeen::waitsAfterHead;
+      if (WriteSeen::written != body) ++WriteSeen::mismatches;
+    }
+    return WriteSeen::sockets.waitReadable(s, ms);
+  };
+  EXPECT_EQ(download(server.url("/")), 1);
+  EXPECT_EQ(file(), first + second);
+  EXPECT_GE(WriteSeen::waitsAfterHead, 1);  // the pause was waited for
+  EXPECT_EQ(WriteSeen::mismatches, 0);
+  // Over 200 reads of at most 1 KB. A write comes only before a wait, when
+  // 64 KB have gathered, or at the end; none is larger than 64 KB and the
+  // bytes of one read.
+  EXPECT_GT(net_.calls(NetCall::Receive), 200);
+  EXPECT_LE(fs_.calls(FsCall::Write),
+            WriteSeen::waitsAfterHead + static_cast<int64_t>((first.size() + second.size()) / 65536) + 1);
+  EXPECT_LE(fs_.largestWrite(), 65 * 1024);
+}
+
+// --- https links: over TLS, the server verified ------------------------------
+
+std::string patternBytes(size_t count) {
+  const std::string pattern = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ<td>\r\n";
+  std::string bytes;
+  while (bytes.size() < count) bytes += pattern;
+  bytes.resize(count);
+  return bytes;
+}
+
+// The server's echo replies carry the request's bytes as the body.
+TEST_F(Download, TlsBodiesUnderEveryFraming) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const std::string byName = "localhost:" + std::to_string(tls->port("localhost"));
+  const std::string byAddress = "127.0.0.1:" + std::to_string(tls->port("ip"));
+  struct Case {
+    std::string link;
+    std::string path;
+    std::string hostLine;
+  };
+  const Case cases[] = {
+      {"https://" + byName + "/cl/report.php?id=7", "cl/report.php?id=7", byName},
+      {"https://" + byName + "/chunked/r?a=%C5%BC#frag", "chunked/r?a=%C5%BC#frag", byName},
+      // Until close: the body ends at close_notify while the server keeps
+      // the connection open, or at the connection's end without one.
+      {"https://" + byName + "/close/r", "close/r", byName},
+      {"https://" + byName + "/abrupt/r", "abrupt/r", byName},
+      // The scheme in any letter case; userinfo is sent nowhere.
+      {"HTTPS://player:secret@" + byName + "/cl/x", "cl/x", byName},
+      {"hTtPs://" + byName + "/chunked/x", "chunked/x", byName},
+      // A dotted host is checked against the certificate's IP address entry.
+      {"https://" + byAddress + "/cl/by-address", "cl/by-address", byAddress},
+      {"https://" + byAddress + "/close/by-address", "close/by-address", byAddress},
+  };
+  for (const Case& c : cases) {
+    dir_.write(kFile, kOld);
+    const int tlsTimeOutsBefore = tls_.readTimeouts;
+    const int socketTimeOutsBefore = net_.timeOuts(NetCall::WaitReadable);
+    EXPECT_EQ(download(c.link), 1) << c.link;
+    EXPECT_EQ(file(), requestFor(c.path, c.hostLine)) << c.link;
+    // No read waited in vain: the end came from the server, not from a
+    // second of silence.
+    EXPECT_EQ(tls_.readTimeouts, tlsTimeOutsBefore) << c.link;
+    EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), socketTimeOutsBefore) << c.link;
+  }
+  EXPECT_EQ(tls_.sessions, static_cast<int>(std::size(cases)));
+}
+
+TEST_F(Download, TlsLargeBodies) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const std::string expected = patternBytes(300000);
+  for (const std::string path : {"/big/300000/r", "/bigclose/300000/r"}) {
+    EXPECT_EQ(download(tls->url("localhost", path)), 1) << path;
+    EXPECT_TRUE(file() == expected) << path << ": " << file().size() << " bytes";
+  }
+  EXPECT_LE(fs_.largestWrite(), 65 * 1024);
+}
+
+TEST_F(Download, HttpsLinkWithoutPortGoesTo443WithAHostLineWithoutPort) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  // Nothing listens on 443 here: the connection is taken to the test server.
+  net_.redirectPort(443, tls->port("localhost"));
+  size_t downloads = 0;
+  for (const std::string link :
+       {"https://localhost/cl/m?id=1", "https://localhost:/cl/m?id=1", "https://localhost:443/cl/m?id=1"}) {
+    dir_.write(kFile, kOld);
+    EXPECT_EQ(download(link), 1) << link;
+    EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 443)) << link;
+    EXPECT_EQ(file(), requestFor("cl/m?id=1", "localhost")) << link;
+  }
+}
+
+// The same without a server (it runs on every system): the port asked for.
+TEST_F(Download, HttpsLinkWithoutPortConnectsTo443) {
+  net_.failFrom(NetCall::Connect);
+  const std::string links[] = {"https://127.0.0.1/r", "https://127.0.0.1:/r", "HTTPS://127.0.0.1",
+                               "Https://u@127.0.0.1"};
+  size_t downloads = 0;
+  for (const std::string& link : links) {
+    EXPECT_EQ(download(link), 0) << link;
+    EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 443)) << link;
+  }
+  EXPECT_EQ(tls_.handshakes, 0);
+  EXPECT_EQ(file(), kOld);
+}
+
+TEST_F(Download, TlsFailuresAreFailedDownloads) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const auto on = [tls](const std::string& listener, const std::string& host) {
+    return "https://" + host + ":" + std::to_string(tls->port(listener)) + "/cl/r";
+  };
+  struct Case {
+    const char* what;
+    std::string link;
+  };
+  std::vector<Case> cases = {
+      {"chain from a CA nobody trusts", on("untrusted", "localhost")},
+      {"self-signed", on("selfsigned", "localhost")},
+      {"expired", on("expired", "localhost")},
+      {"certificate for another name", on("othername", "localhost")},
+      {"name certificate, address in the link", on("localhost", "127.0.0.1")},
+      {"address certificate, name in the link", on("ip", "localhost")},
+      {"plain HTTP server on the TLS port", on("plain", "127.0.0.1")},
+      {"fatal alert in the handshake", on("alert", "localhost")},
+      {"status 404 over TLS", tls->url("localhost", "/404/r")},
+  };
+  if (tls->port("tls11") != 0) cases.push_back({"TLS 1.1 only", on("tls11", "localhost")});
+  for (const Case& c : cases) {
+    EXPECT_EQ(download(c.link), 0) << c.what;
+    EXPECT_EQ(file(), kOld) << c.what;
+  }
+  EXPECT_EQ(fs_.calls(FsCall::Open), 0);
+  // The request went out only to the verified server with the 404.
+  EXPECT_EQ(tls_.sessions, 1);
+}
+
+TEST_F(Download, TlsStreamCutShortOrBroken) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const std::string hostLine = "localhost:" + std::to_string(tls->port("localhost"));
+  // The server announces more than it sends (or stops before the last
+  // chunk), then sends close_notify; or a record that does not decrypt
+  // follows an until-close body. The file keeps what came.
+  for (const std::string path : {"cut/r", "cutchunked/r", "garbage/r"}) {
+    dir_.write(kFile, kOld);
+    EXPECT_EQ(download(tls->url("localhost", "/" + path)), 0) << path;
+    EXPECT_EQ(file(), requestFor(path, hostLine)) << path;
+  }
+}
+
+// Part of a record, and its rest never comes: the read's time-out ends it.
+TEST_F(Download, TlsRecordThatNeverEndsTimesOut) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const std::string echo = requestFor("partial/r", "localhost:" + std::to_string(tls->port("localhost")));
+  FakeClock clock;
+  // The handshake and the reply come over real waits; once the whole echo
+  // is in, a wait in vain passes its whole time on the fake clock.
+  net_.timeOutOn(clock, [&] { return tls_.received.find(echo) == std::string::npos; });
+  EXPECT_EQ(download(tls->url("localhost", "/partial/r")), 0);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(file(), echo);
+}
+
+TEST_F(Download, TlsHandshakeThatStallsTimesOutAfterTenSeconds) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  // The server takes the hello and answers nothing: the wait for its answer
+  // passes its whole time on the fake clock at once.
+  FakeClock clock;
+  net_.timeOutOn(clock);
+  EXPECT_EQ(download(tls->url("stall", "/cl/r")), 0);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 1);
+  EXPECT_EQ(tls_.handshakes, 1);
+  EXPECT_EQ(tls_.sessions, 0);
+  EXPECT_EQ(file(), kOld);
+}
+
+// What the stand-ins of the next test saw.
+struct HandshakeSeen {
+  static inline std::vector<int64_t> handshakeLimits, readWaits;
+  static inline bool firstReceive = true;
+  static inline platform::TlsCalls tls{};
+};
+
+TEST_F(Download, TlsHandshakeTimeCountsAgainstTheFirstData) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  FakeClock clock;
+  // Real waits, each bounded: one that finds nothing in 20 real seconds
+  // passes its whole time on the fake clock, so nothing can wait for ever.
+  net_.timeOutOn(clock, [] { return true; });
+  HandshakeSeen::handshakeLimits.clear();
+  HandshakeSeen::readWaits.clear();
+  HandshakeSeen::firstReceive = true;
+  // Over TlsFaults' counting stand-ins: the handshake takes 4 s of the
+  // clock; the first read finds nothing yet.
+  ScopedCalls<platform::TlsCalls> calls;
+  HandshakeSeen::tls = calls.saved();
+  calls->handshake = [](platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
+    HandshakeSeen::handshakeLimits.push_back(timeoutMs);
+    FakeClock::current()->advance(4000);
+    return HandshakeSeen::tls.handshake(s, host, timeoutMs);
+  };
+  calls->receive = [](platform::TlsSession session, void* buffer, int64_t count) -> int64_t {
+    if (HandshakeSeen::firstReceive) {
+      HandshakeSeen::firstReceive = false;
+      return platform::kNothingWaiting;
+    }
+    return HandshakeSeen::tls.receive(session, buffer, count);
+  };
+  calls->waitReadable = [](platform::TlsSession session, int64_t ms) {
+    HandshakeSeen::readWaits.push_back(ms);
+    return HandshakeSeen::tls.waitReadable(session, ms);
+  };
+  EXPECT_EQ(download(tls->url("localhost", "/cl/r")), 1);
+  EXPECT_EQ(HandshakeSeen::handshakeLimits, std::vector<int64_t>{10000});
+  ASSERT_FALSE(HandshakeSeen::readWaits.empty());
+  EXPECT_EQ(HandshakeSeen::readWaits.front(), 6000);
+}
+
+TEST_F(Download, TlsHandshakeThatFails) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  tls_.failNth(TlsFaults::Call::Handshake, 2);
+  const std::string link = tls->url("localhost", "/big/5000/r");
+  for (const int result : {1, 0, 1}) {
+    dir_.write(kFile, kOld);
+    EXPECT_EQ(download(link), result);
+    EXPECT_EQ(file(), result ? patternBytes(5000) : kOld);
+  }
+  EXPECT_EQ(tls_.sessions, 2);
+}
+
+TEST_F(Download, TlsReadThatBreaks) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const std::string link = tls->url("localhost", "/big/5000/r");
+  // The first read brings the head: nothing is touched.
+  tls_.failNth(TlsFaults::Call::Receive, 1);
+  EXPECT_EQ(download(link), 0);
+  EXPECT_EQ(file(), kOld);
+  // A later one breaks the body: the file keeps what came.
+  tls_.failNth(TlsFaults::Call::Receive, 3);
+  EXPECT_EQ(download(link), 0);
+  const std::string kept = file();
+  EXPECT_GT(kept.size(), 0u);
+  EXPECT_LT(kept.size(), 5000u);
+  EXPECT_EQ(kept, patternBytes(kept.size()));
+}
+
+TEST_F(Download, TlsWritesThatFailOrTakeLittle) {
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  // The first write fails and is tried again; the rest go 7 bytes at a time.
+  tls_.failNth(TlsFaults::Call::Send, 1);
+  tls_.sendLimit = 7;
+  const std::string path = "cl/partial/writes?over=tls";
+  EXPECT_EQ(download(tls->url("localhost", "/" + path)), 1);
+  EXPECT_EQ(file(), requestFor(path, "localhost:" + std::to_string(tls->port("localhost"))));
+  EXPECT_GT(tls_.counted(), 10);
+
+  // Writes that always fail give up after 10 s of the clock. The handshake
+  // waits are real, each bounded: one that finds nothing in 20 real seconds
+  // passes its whole time on the fake clock.
+  FakeClock clock;
+  net_.timeOutOn(clock, [] { return true; });
+  ScopedCalls<platform::TlsCalls> calls;
+  calls->send = [](platform::TlsSession, const void*, int64_t) -> int64_t {
+    ++TlsFaults::current().sends;
+    return -1;
+  };
+  dir_.write(kFile, kOld);
+  const int sendsBefore = tls_.sends;
+  EXPECT_EQ(download(tls->url("localhost", "/cl/r")), 0);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(tls_.sends - sendsBefore, 200);
+  EXPECT_EQ(file(), kOld);
 }
 
 // --- The socket layer's start and stop ---------------------------------------

@@ -20,8 +20,12 @@ TEST(SplitLink, PartsAndRequest) {
   };
   const Case cases[] = {
       {"http://example.com/page.html", "example.com", 80, "page.html", "example.com"},
-      // The scheme is not examined: https is fetched as plain HTTP on port 80.
-      {"https://example.com/x", "example.com", 80, "x", "example.com"},
+      // Any scheme but https is not examined: plain HTTP, port 80.
+      {"HTTP://example.com/x", "example.com", 80, "x", "example.com"},
+      {"httpss://example.com/x", "example.com", 80, "x", "example.com"},
+      {"https ://example.com/x", "example.com", 80, "x", "example.com"},
+      {" https://example.com/x", "example.com", 80, "x", "example.com"},
+      {"http://h:443/x", "h", 443, "x", "h:443"},
       {"ftp://h:8080/a/b", "h", 8080, "a/b", "h:8080"},
       {"://h/x", "h", 80, "x", "h"},
       // Naming port 80 gives a Host line without a port.
@@ -65,8 +69,50 @@ TEST(SplitLink, PartsAndRequest) {
     EXPECT_EQ(parts.host, c.host) << c.link;
     EXPECT_EQ(parts.port, c.port) << c.link;
     EXPECT_EQ(parts.targetPath, c.path) << c.link;
+    EXPECT_FALSE(parts.tls) << c.link;
     EXPECT_EQ(buildRequest(parts), request(c.path, c.hostLine)) << c.link;
   }
+}
+
+TEST(SplitLink, HttpsLinks) {
+  struct Case {
+    const char* link;
+    const char* host;
+    uint16_t port;
+    const char* path;
+    const char* hostLine;
+  };
+  const Case cases[] = {
+      // The scheme in any letter case; port 443 when none is named, and
+      // then no port in the Host line.
+      {"https://example.com/x", "example.com", 443, "x", "example.com"},
+      {"HTTPS://example.com/x", "example.com", 443, "x", "example.com"},
+      {"hTtPs://example.com", "example.com", 443, "", "example.com"},
+      {"https://h:/x", "h", 443, "x", "h"},
+      {"https://h:443/x", "h", 443, "x", "h"},
+      {"https://h:0443/x", "h", 443, "x", "h"},
+      // Any other port as for http, 80 included.
+      {"https://h:8443/x", "h", 8443, "x", "h:8443"},
+      {"https://h:80/x", "h", 80, "x", "h:80"},
+      {"https://h:  81x/x", "h", 81, "x", "h:81"},
+      {"https://h:abc/x", "h", 0, "x", "h:0"},
+      // The rest of the link as for http.
+      {"https://user:pw@10.0.0.1/r.php?id=1#f ", "10.0.0.1", 443, "r.php?id=1#f ", "10.0.0.1"},
+      {"https://h/a:b@c:9", "h", 443, "a:b@c:9", "h"},
+  };
+  for (const Case& c : cases) {
+    LinkParts parts;
+    ASSERT_TRUE(splitLink(c.link, parts)) << c.link;
+    EXPECT_TRUE(parts.tls) << c.link;
+    EXPECT_EQ(parts.host, c.host) << c.link;
+    EXPECT_EQ(parts.port, c.port) << c.link;
+    EXPECT_EQ(parts.targetPath, c.path) << c.link;
+    EXPECT_EQ(buildRequest(parts), request(c.path, c.hostLine)) << c.link;
+  }
+  // An https link is refused for the same faults as any other.
+  LinkParts parts;
+  for (const char* link : {"https://", "https:///x", "https://h:65536/x", "https://h/\r\nX: y"})
+    EXPECT_FALSE(splitLink(link, parts)) << link;
 }
 
 TEST(SplitLink, RefusedLinks) {

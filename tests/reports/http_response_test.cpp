@@ -46,7 +46,7 @@ std::string manySmallChunks(std::string* body) {
 std::vector<DecodeCase> decodeCases() {
   std::string manyBody;
   const std::string many = manySmallChunks(&manyBody);
-  const std::string binary("\0\r\n\r\n\xff\r0\r\n", 11);
+  const std::string binary("\0\r\n\r\n\xff\r0\r\n\0", 11);
   return {
       // Status line.
       {"ContentLength", kOk + "Content-Length: 5\r\n\r\nhello", Result::Done, true, Framing::ContentLength,

@@ -32,6 +32,8 @@ const std::string kLuckLabel = "SZCZ\xC4\x98\xC5\x9A" "CIE: ";   // UTF-8, as th
 const std::string kHelm = "He\xC5\x82m";                          // "Hełm" in UTF-8
 
 const std::string kStatNames[10] = {
+    // The splits end hex escapes; no comma is missing.
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
     "si\xB3" "a", "zwinno\x9C\xE6", "odporno\x9C\xE6", "wygl\xB9" "d", "charyzma",
     "wp\xB3ywy", "spostrzegawczo\x9C\xE6", "inteligencja", "wiedza", "",
 };

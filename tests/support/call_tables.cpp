@@ -19,5 +19,6 @@ std::vector<std::string> restoreAllCalls() {
   restore<platform::FsCalls>("fs", changed);
   restore<platform::NetCalls>("net", changed);
   restore<platform::ClockCalls>("clock", changed);
+  restore<platform::TlsCalls>("tls", changed);
   return changed;
 }

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/net.h"
+#include "platform/tls.h"
 
 template <class Calls>
 class ScopedCalls {
@@ -48,5 +49,5 @@ bool sameCalls(const Calls& a, const Calls& b) {
 }
 
 // Puts every call table back to the platform's own and names the ones that
-// were not ("fs", "net", "clock"); empty when all were.
+// were not ("fs", "net", "clock", "tls"); empty when all were.
 std::vector<std::string> restoreAllCalls();

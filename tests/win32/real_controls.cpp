@@ -1,10 +1,9 @@
 // The Win32 back-end on real windows and controls (under Wine in the cross
-// build): how the two windows and twenty controls are built, the control
-// operations on the system's own list boxes, combo boxes and edits, and how
-// system notifications become queued events. The real-window tests in e2e/
-// drive the same program with keyboard and mouse; these look at what only the
-// Win32 side can see (classes, styles, fonts, ids) and at the operations'
-// edge cases.
+// build): the control contract that every back-end owes the program
+// (tests/ui_contract), driven by mouse and key messages, and what only the
+// Win32 side can see: how the two windows and twenty controls are built
+// (classes, styles, fonts, places), texts as the system holds them, and how
+// system notifications become queued events.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -22,8 +21,14 @@
 #include "model/controls.h"
 #include "model/texts.h"
 #include "model/ui.h"
+#include "ui_contract/ui_contract.h"
+#include "win32/win32_user.h"
 
 namespace {
+
+using Win32UiContract = UiContract<Win32User>;
+TEST_P(Win32UiContract, Holds) { GetParam().run(user_); }
+INSTANTIATE_TEST_SUITE_P(Win32, Win32UiContract, testing::ValuesIn(uiContractCases()), uiContractCaseName);
 
 // The DPI the windows are expected at: 96, unless the run names another in
 // WYPRAWY_EXPECTED_DPI (e2e/ runs this suite again in a Wine prefix set to
@@ -85,46 +90,6 @@ std::wstring faceOf(WPARAM font) {
   return logical.lfFaceName;
 }
 
-// This thread's window with the title: another program's windows on the same
-// desktop are not ours.
-HWND findWindow(int32_t number) {
-  struct Search {
-    const wchar_t* title;
-    HWND found;
-  } search{number == MainWindow ? L"Dodaj wyprawę" : L"Ustawienia", nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        wchar_t title[64] = {};
-        GetWindowTextW(hwnd, title, 64);
-        if (std::wstring(title) != s->title) return TRUE;
-        s->found = hwnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-// The window's controls in creation order (the children's Z order).
-std::vector<HWND> childrenOf(HWND window) {
-  std::vector<HWND> children;
-  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-    children.push_back(child);
-  }
-  return children;
-}
-
-HWND controlWindow(int32_t control) {
-  const ControlSpec& layout = kControls[control];
-  int32_t index = 0;
-  for (const ControlSpec& other : kControls) {
-    if (other.window == layout.window && other.number < layout.number) ++index;
-  }
-  const std::vector<HWND> children = childrenOf(findWindow(layout.window));
-  return index < static_cast<int32_t>(children.size()) ? children[static_cast<size_t>(index)] : nullptr;
-}
-
 std::wstring classOf(HWND hwnd) {
   wchar_t name[128] = {};
   GetClassNameW(hwnd, name, 128);
@@ -149,14 +114,6 @@ std::vector<UiEvent> drainEvents() {
     events.push_back(e);
   }
   return events;
-}
-
-int countControlEvents(const std::vector<UiEvent>& events, int32_t control) {
-  int n = 0;
-  for (const UiEvent& e : events) {
-    if (e.kind == EventKind::controlEvent && e.control == control) ++n;
-  }
-  return n;
 }
 
 void removeAllItems(int32_t control) {
@@ -290,89 +247,6 @@ TEST_F(Win32Ui, TextsReachTheSystemAsUtf16FromWindows1250) {
   EXPECT_STREQ(item, L"ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
 }
 
-TEST_F(Win32Ui, ChoiceListsStartOnTheirFirstSelections) {
-  fillChoiceLists();
-  EXPECT_EQ(selectedIndex(ZoneCombo), 3);
-  EXPECT_EQ(controlText(ZoneCombo), "4s");
-  EXPECT_EQ(selectedIndex(KindCombo), 0);
-  EXPECT_EQ(controlText(KindCombo), "bliska");
-  EXPECT_EQ(SendMessageW(controlWindow(ZoneCombo), CB_GETCOUNT, 0, 0), 5);
-  EXPECT_EQ(SendMessageW(controlWindow(KindCombo), CB_GETCOUNT, 0, 0), 3);
-}
-
-TEST_F(Win32Ui, ANewListHasNoSelectionAndAppendingKeepsTheSelection) {
-  for (int32_t control : {AccountCombo, AccountList}) {
-    SCOPED_TRACE(kControls[control].name);
-    EXPECT_EQ(selectedIndex(control), -1);
-    EXPECT_EQ(controlText(control), "");
-    appendItem(control, "Anna");
-    EXPECT_EQ(selectedIndex(control), -1);
-    selectIndex(control, 0);
-    appendItem(control, "Bolek");
-    EXPECT_EQ(selectedIndex(control), 0);
-    EXPECT_EQ(controlText(control), "Anna");
-  }
-}
-
-TEST_F(Win32Ui, SelectingOutsideTheItemsLeavesNoSelection) {
-  fillChoiceLists();
-  for (int32_t index : {5, -1, 100, INT32_MIN, INT32_MAX}) {
-    SCOPED_TRACE(index);
-    selectIndex(ZoneCombo, 2);
-    selectIndex(ZoneCombo, index);
-    EXPECT_EQ(selectedIndex(ZoneCombo), -1);
-    EXPECT_EQ(controlText(ZoneCombo), "");
-  }
-  selectIndex(ZoneCombo, 4);
-  EXPECT_EQ(controlText(ZoneCombo), "5s");
-}
-
-TEST_F(Win32Ui, RemovingAnItemKeepsTheSelectionWithItsItem) {
-  struct Case {
-    int32_t selected;
-    int32_t removed;
-    int32_t selectedAfter;
-    const char* textAfter;
-  };
-  const Case cases[] = {
-      {1, 0, 0, "B"},   // before the selection: it moves up with its item
-      {1, 1, -1, ""},   // the selected item itself: none selected
-      {1, 2, 1, "B"},   // after the selection: unchanged
-      {-1, 0, -1, ""},  // nothing selected stays so
-      {1, 3, 1, "B"},   // no such item: nothing changes
-      {1, -1, 1, "B"},
-  };
-  for (int32_t control : {AccountCombo, AccountList}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(kControls[control].name) + " selected " + std::to_string(c.selected) + " removed " +
-                   std::to_string(c.removed));
-      removeAllItems(control);
-      for (const char* name : {"A", "B", "C"}) appendItem(control, name);
-      selectIndex(control, c.selected);
-      removeItem(control, c.removed);
-      EXPECT_EQ(selectedIndex(control), c.selectedAfter);
-      EXPECT_EQ(controlText(control), c.textAfter);
-    }
-  }
-}
-
-TEST_F(Win32Ui, AnUnknownControlNumberDoesNothing) {
-  for (int32_t control : {-1, 20, 1000, INT32_MIN}) {
-    SCOPED_TRACE(control);
-    selectIndex(control, 0);
-    setControlText(control, "x");
-    appendItem(control, "x");
-    removeItem(control, 0);
-    EXPECT_EQ(selectedIndex(control), 0);
-    EXPECT_EQ(controlText(control), "");
-  }
-  // Operations that do not fit the control's kind change nothing either.
-  setControlText(ZoneCombo, "x");
-  appendItem(LinkField, "x");
-  EXPECT_EQ(controlText(LinkField), "");
-  EXPECT_EQ(selectedIndex(LinkField), -1);
-}
-
 TEST_F(Win32Ui, ATextFieldTakesALongTextWhole) {
   std::string link = "http://127.0.0.1/";
   while (link.size() < 70000) link += "abcdefghij";
@@ -390,33 +264,6 @@ TEST_F(Win32Ui, ChangesMadeByTheProgramAreQueuedForTheLoop) {
   EXPECT_EQ(waitEvent(20).kind, EventKind::noEvent);
 }
 
-TEST_F(Win32Ui, CloseRequestsBecomeEventsAndTheWindowsStay) {
-  for (const WindowSpec& layout : kWindows) {
-    SCOPED_TRACE(layout.number);
-    const HWND w = findWindow(layout.number);
-    PostMessageW(w, WM_CLOSE, 0, 0);
-    const UiEvent e = waitEvent(1000);
-    EXPECT_EQ(e.kind, EventKind::closeEvent);
-    EXPECT_EQ(e.window, layout.number);
-    EXPECT_TRUE(IsWindow(w));
-    EXPECT_TRUE(IsWindowVisible(w));
-  }
-}
-
-TEST_F(Win32Ui, AClickedButtonReportsItsNumber) {
-  for (int32_t button : {CheckButton, AppendButton, DeleteButton, AddButton}) {
-    SCOPED_TRACE(kControls[button].name);
-    SendMessageW(controlWindow(button), BM_CLICK, 0, 0);
-    const std::vector<UiEvent> events = drainEvents();
-    EXPECT_EQ(countControlEvents(events, button), 1);
-    for (const UiEvent& e : events) {
-      if (e.control == button) {
-        EXPECT_EQ(e.window, kControls[button].window);
-      }
-    }
-  }
-}
-
 TEST_F(Win32Ui, EnterAndEscapeReachNoControl) {
   // The dialog manager turns Enter and Escape into IDOK and IDCANCEL
   // commands; no control may answer to them.
@@ -424,47 +271,6 @@ TEST_F(Win32Ui, EnterAndEscapeReachNoControl) {
   SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   EXPECT_TRUE(drainEvents().empty());
-}
-
-TEST_F(Win32Ui, TabVisitsTheFocusableControlsInNumberOrder) {
-  const std::vector<std::vector<int32_t>> rings = {{1, 5, 6, 7, 9, 12, 13}, {15, 16, 18, 19}};
-  for (size_t w = 0; w < rings.size(); ++w) {
-    const HWND window = findWindow(static_cast<int32_t>(w));
-    const std::vector<int32_t>& ring = rings[w];
-    HWND at = GetNextDlgTabItem(window, nullptr, FALSE);
-    for (size_t i = 0; i <= ring.size(); ++i) {  // once round and back to the first
-      EXPECT_EQ(at, controlWindow(ring[i % ring.size()])) << "window " << w << " step " << i;
-      at = GetNextDlgTabItem(window, at, FALSE);
-    }
-    EXPECT_EQ(GetNextDlgTabItem(window, controlWindow(ring.front()), TRUE), controlWindow(ring.back()));
-  }
-}
-
-TEST_F(Win32Ui, TheListReportsAReleaseOnAnItemAndTheStartOfADrag) {
-  appendItem(AccountList, "Anna");
-  appendItem(AccountList, "Bolek");
-  const HWND list = controlWindow(AccountList);
-  RECT item{};
-  SendMessageW(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
-  const int y = (item.top + item.bottom) / 2;
-  const int drag = GetSystemMetrics(SM_CXDRAG) + 2;
-
-  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, y));
-  EXPECT_EQ(selectedIndex(AccountList), 0);
-  drainEvents();  // the selection change
-  SendMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10 + drag, y));
-  EXPECT_EQ(countControlEvents(drainEvents(), AccountList), 1) << "drag start";
-  SendMessageW(list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(10 + 2 * drag, y));
-  EXPECT_EQ(countControlEvents(drainEvents(), AccountList), 0) << "a drag starts once";
-  SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(10 + 2 * drag, y));
-  EXPECT_GE(countControlEvents(drainEvents(), AccountList), 1) << "release of a press on an item";
-
-  // A press below the last item is not on an item: its release reports nothing.
-  const int below = item.bottom + 3 * (item.bottom - item.top);
-  SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, below));
-  drainEvents();
-  SendMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(10, below));
-  EXPECT_EQ(countControlEvents(drainEvents(), AccountList), 0);
 }
 
 TEST_F(Win32Ui, TheListKeepsItsHeightAndScrollsWhenTheItemsDoNotFit) {
@@ -475,14 +281,6 @@ TEST_F(Win32Ui, TheListKeepsItsHeightAndScrollsWhenTheItemsDoNotFit) {
   EXPECT_TRUE(GetWindowLongPtrW(list, GWL_STYLE) & WS_VSCROLL);
   selectIndex(AccountList, 19);
   EXPECT_EQ(controlText(AccountList), "konto 19");
-}
-
-TEST_F(Win32Ui, TheWaitEndsWithNoEventWhenNothingHappens) {
-  drainEvents();
-  const ULONGLONG start = GetTickCount64();
-  EXPECT_EQ(waitEvent(100).kind, EventKind::noEvent);
-  // Generous upper bound: it must come back, not hang in the system's wait.
-  EXPECT_LT(GetTickCount64() - start, 5000u);
 }
 
 TEST_F(Win32Ui, TheWindowsAndTheFontAreAtTheExpectedDpi) {

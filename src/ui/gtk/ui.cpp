@@ -284,87 +284,151 @@ void findToggleButton(GtkWidget* widget, gpointer result) {
   }
 }
 
-GtkWidget* makeLabel(const ControlSpec& layout) {
+// --- one control: the widget of its kind, its signals, its rectangle -------
+
+GtkWidget* createLabel(const ControlSpec& layout) {
   GtkWidget* label = gtk_label_new(toUtf8(*layout.firstText).c_str());
   gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
   gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD);
   gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_LEFT);
   gtk_label_set_xalign(GTK_LABEL(label), 0.0F);
   gtk_label_set_yalign(GTK_LABEL(label), 0.0F);
-  g_signal_connect_after(label, "draw", G_CALLBACK(onLabelDraw), nullptr);
   return label;
+}
+
+GtkWidget* createDropDown() {
+  GtkWidget* combo = gtk_combo_box_text_new();
+  // A system drop-down takes the focus and opens even with no items.
+  gtk_combo_box_set_button_sensitivity(GTK_COMBO_BOX(combo), GTK_SENSITIVITY_ON);
+  GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(combo));
+  for (GList* it = cells; it != nullptr; it = it->next) g_object_set(it->data, "ypad", 0, nullptr);
+  g_list_free(cells);
+  return combo;
+}
+
+GtkWidget* createTextField(const ControlSpec& layout) {
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_width_chars(GTK_ENTRY(entry), 0);
+  gtk_entry_set_text(GTK_ENTRY(entry), toUtf8(*layout.firstText).c_str());
+  return entry;
+}
+
+GtkWidget* createPushButton(const ControlSpec& layout) {
+  return gtk_button_new_with_label(toUtf8(*layout.firstText).c_str());
+}
+
+// A one-column tree view without headers or search, on a list store that
+// the control keeps; at most one row selected, and only when the list lets
+// it (allowListSelection).
+GtkWidget* createList(Control& c) {
+  c.store = gtk_list_store_new(1, G_TYPE_STRING);
+  GtkWidget* widget = gtk_tree_view_new_with_model(GTK_TREE_MODEL(c.store));
+  g_object_unref(c.store);  // the view holds it
+  GtkTreeView* view = GTK_TREE_VIEW(widget);
+  gtk_tree_view_set_headers_visible(view, FALSE);
+  gtk_tree_view_set_enable_search(view, FALSE);
+  GtkCellRenderer* text = gtk_cell_renderer_text_new();
+  g_object_set(text, "ypad", 0, nullptr);
+  gtk_tree_view_insert_column_with_attributes(view, -1, "", text, "text", 0, nullptr);
+  GtkTreeSelection* selection = gtk_tree_view_get_selection(view);
+  gtk_tree_selection_set_mode(selection, GTK_SELECTION_SINGLE);
+  gtk_tree_selection_set_select_function(selection, allowListSelection, nullptr, nullptr);
+  gtk_tree_selection_unselect_all(selection);
+  return widget;
+}
+
+// The widget itself (Control::inner), set up with its first text; no signal
+// is connected yet, so setting it up reports nothing.
+GtkWidget* createWidget(Control& c, const ControlSpec& layout) {
+  switch (layout.kind) {
+    case ControlKind::Label:
+      return createLabel(layout);
+    case ControlKind::DropDown:
+      return createDropDown();
+    case ControlKind::TextField:
+      return createTextField(layout);
+    case ControlKind::PushButton:
+      return createPushButton(layout);
+    case ControlKind::List:
+      return createList(c);
+  }
+  return nullptr;
+}
+
+void connectFocusChanges(GtkWidget* widget, gpointer number) {
+  g_signal_connect(widget, "focus-in-event", G_CALLBACK(onFocusChange), number);
+  g_signal_connect(widget, "focus-out-event", G_CALLBACK(onFocusChange), number);
+}
+
+void connectDropDownSignals(GtkWidget* combo, gpointer number) {
+  g_signal_connect(combo, "changed", G_CALLBACK(onChanged), number);
+  g_signal_connect(combo, "notify::popup-shown", G_CALLBACK(onPopupShown), number);
+  GtkWidget* button = nullptr;
+  gtk_container_forall(GTK_CONTAINER(combo), findToggleButton, &button);
+  if (button != nullptr) connectFocusChanges(button, number);
+}
+
+void connectListSignals(Control& c, gpointer number) {
+  GtkTreeSelection* selection = gtk_tree_view_get_selection(GTK_TREE_VIEW(c.inner));
+  g_signal_connect(c.inner, "focus", G_CALLBACK(onListFocus), nullptr);
+  g_signal_connect(c.inner, "grab-focus", G_CALLBACK(beforeListGrabFocus), nullptr);
+  g_signal_connect_after(c.inner, "grab-focus", G_CALLBACK(afterListGrabFocus), nullptr);
+  c.selectionHandler = g_signal_connect(selection, "changed", G_CALLBACK(onChanged), number);
+  g_signal_connect(c.inner, "button-press-event", G_CALLBACK(onListPress), number);
+  g_signal_connect(c.inner, "button-release-event", G_CALLBACK(onListRelease), number);
+  g_signal_connect(c.inner, "motion-notify-event", G_CALLBACK(onListMotion), number);
+  g_signal_connect(c.inner, "row-activated", G_CALLBACK(onRowActivated), number);
+}
+
+// The handlers that queue the control's events (`number` is its tag).
+void connectSignals(Control& c, ControlKind kind, gpointer number) {
+  switch (kind) {
+    case ControlKind::Label:
+      g_signal_connect_after(c.inner, "draw", G_CALLBACK(onLabelDraw), nullptr);
+      break;
+    case ControlKind::DropDown:
+      connectDropDownSignals(c.inner, number);
+      break;
+    case ControlKind::TextField:
+      g_signal_connect(c.inner, "changed", G_CALLBACK(onChanged), number);
+      connectFocusChanges(c.inner, number);
+      break;
+    case ControlKind::PushButton:
+      g_signal_connect(c.inner, "clicked", G_CALLBACK(onChanged), number);
+      break;
+    case ControlKind::List:
+      connectListSignals(c, number);
+      break;
+  }
+}
+
+// A list scrolls vertically inside a sunken frame; its scroll bar always
+// takes its own room rather than floating over the rows.
+GtkWidget* scrolledAround(GtkWidget* view) {
+  GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_IN);
+  gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scroller), FALSE);
+  gtk_container_add(GTK_CONTAINER(scroller), view);
+  return scroller;
+}
+
+// Puts the control's outer widget at its rectangle of the layout table.
+void placeControl(GtkWidget* box, GtkWidget* outer, const ControlSpec& layout) {
+  gtk_widget_set_size_request(outer, layout.width, layout.height);
+  gtk_fixed_put(GTK_FIXED(box), outer, layout.x, layout.y);
 }
 
 void buildControl(GtkWidget* box, const ControlSpec& layout) {
   Control& c = ui().controls[layout.number];
   c = Control{};
-  const gpointer number = tag(layout.number);
-  switch (layout.kind) {
-    case ControlKind::Label:
-      c.inner = c.outer = makeLabel(layout);
-      break;
-    case ControlKind::DropDown: {
-      c.inner = c.outer = gtk_combo_box_text_new();
-      // A system drop-down takes the focus and opens even with no items.
-      gtk_combo_box_set_button_sensitivity(GTK_COMBO_BOX(c.inner), GTK_SENSITIVITY_ON);
-      GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(c.inner));
-      for (GList* it = cells; it != nullptr; it = it->next) g_object_set(it->data, "ypad", 0, nullptr);
-      g_list_free(cells);
-      g_signal_connect(c.inner, "changed", G_CALLBACK(onChanged), number);
-      g_signal_connect(c.inner, "notify::popup-shown", G_CALLBACK(onPopupShown), number);
-      GtkWidget* button = nullptr;
-      gtk_container_forall(GTK_CONTAINER(c.inner), findToggleButton, &button);
-      if (button != nullptr) {
-        g_signal_connect(button, "focus-in-event", G_CALLBACK(onFocusChange), number);
-        g_signal_connect(button, "focus-out-event", G_CALLBACK(onFocusChange), number);
-      }
-      break;
-    }
-    case ControlKind::TextField:
-      c.inner = c.outer = gtk_entry_new();
-      gtk_entry_set_width_chars(GTK_ENTRY(c.inner), 0);
-      gtk_entry_set_text(GTK_ENTRY(c.inner), toUtf8(*layout.firstText).c_str());
-      g_signal_connect(c.inner, "changed", G_CALLBACK(onChanged), number);
-      g_signal_connect(c.inner, "focus-in-event", G_CALLBACK(onFocusChange), number);
-      g_signal_connect(c.inner, "focus-out-event", G_CALLBACK(onFocusChange), number);
-      break;
-    case ControlKind::PushButton:
-      c.inner = c.outer = gtk_button_new_with_label(toUtf8(*layout.firstText).c_str());
-      g_signal_connect(c.inner, "clicked", G_CALLBACK(onChanged), number);
-      break;
-    case ControlKind::List: {
-      c.store = gtk_list_store_new(1, G_TYPE_STRING);
-      c.inner = gtk_tree_view_new_with_model(GTK_TREE_MODEL(c.store));
-      g_object_unref(c.store);  // the view holds it
-      GtkTreeView* view = GTK_TREE_VIEW(c.inner);
-      gtk_tree_view_set_headers_visible(view, FALSE);
-      gtk_tree_view_set_enable_search(view, FALSE);
-      GtkCellRenderer* text = gtk_cell_renderer_text_new();
-      g_object_set(text, "ypad", 0, nullptr);
-      gtk_tree_view_insert_column_with_attributes(view, -1, "", text, "text", 0, nullptr);
-      GtkTreeSelection* selection = gtk_tree_view_get_selection(view);
-      gtk_tree_selection_set_mode(selection, GTK_SELECTION_SINGLE);
-      gtk_tree_selection_set_select_function(selection, allowListSelection, nullptr, nullptr);
-      gtk_tree_selection_unselect_all(selection);
-      g_signal_connect(c.inner, "focus", G_CALLBACK(onListFocus), nullptr);
-      g_signal_connect(c.inner, "grab-focus", G_CALLBACK(beforeListGrabFocus), nullptr);
-      g_signal_connect_after(c.inner, "grab-focus", G_CALLBACK(afterListGrabFocus), nullptr);
-      c.selectionHandler = g_signal_connect(selection, "changed", G_CALLBACK(onChanged), number);
-      g_signal_connect(c.inner, "button-press-event", G_CALLBACK(onListPress), number);
-      g_signal_connect(c.inner, "button-release-event", G_CALLBACK(onListRelease), number);
-      g_signal_connect(c.inner, "motion-notify-event", G_CALLBACK(onListMotion), number);
-      g_signal_connect(c.inner, "row-activated", G_CALLBACK(onRowActivated), number);
-      c.outer = gtk_scrolled_window_new(nullptr, nullptr);
-      gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(c.outer), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
-      gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(c.outer), GTK_SHADOW_IN);
-      gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(c.outer), FALSE);
-      gtk_container_add(GTK_CONTAINER(c.outer), c.inner);
-      break;
-    }
-  }
-  gtk_widget_set_size_request(c.outer, layout.width, layout.height);
-  gtk_fixed_put(GTK_FIXED(box), c.outer, layout.x, layout.y);
+  c.inner = createWidget(c, layout);
+  connectSignals(c, layout.kind, tag(layout.number));
+  c.outer = layout.kind == ControlKind::List ? scrolledAround(c.inner) : c.inner;
+  placeControl(box, c.outer, layout);
 }
+
+// --- one window: its frame, its controls, shown and placed -----------------
 
 GdkRectangle primaryScreen(GtkWidget* window) {
   GdkDisplay* display = gtk_widget_get_display(window);
@@ -382,13 +446,12 @@ gboolean onMapEvent(GtkWidget*, GdkEvent*, gpointer) {
   return FALSE;
 }
 
-// Opens one window with its controls; false when it could not be made.
-bool openWindow(const WindowSpec& layout) {
-  Backend& b = ui();
-  if (!b.started) return false;
+// The top-level window with its title, client size and first position; the
+// close box reports a closeEvent of the window.
+GtkWidget* createWindow(const WindowSpec& layout) {
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  if (window == nullptr) return false;
-  b.windows[layout.number] = window;
+  if (window == nullptr) return nullptr;
+  ui().windows[layout.number] = window;
   gtk_window_set_title(GTK_WINDOW(window), toUtf8(*layout.title).c_str());
   gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
   gtk_window_set_default_size(GTK_WINDOW(window), layout.clientWidth, layout.clientHeight);
@@ -399,7 +462,11 @@ bool openWindow(const WindowSpec& layout) {
     gtk_window_move(GTK_WINDOW(window), layout.outerLeft, layout.outerTop);
   }
   g_signal_connect(window, "delete-event", G_CALLBACK(onDelete), tag(layout.number));
+  return window;
+}
 
+// Builds the window's controls of the table into one ExactBox filling it.
+void addControls(GtkWidget* window, const WindowSpec& layout) {
   GtkWidget* box = GTK_WIDGET(g_object_new(exact_box_get_type(), nullptr));
   gtk_container_add(GTK_CONTAINER(window), box);
   GList* focusChain = nullptr;
@@ -407,7 +474,7 @@ bool openWindow(const WindowSpec& layout) {
     if (control.window != layout.number) continue;
     buildControl(box, control);
     if (controlTakesFocus(control.kind))
-      focusChain = g_list_append(focusChain, b.controls[control.number].outer);
+      focusChain = g_list_append(focusChain, ui().controls[control.number].outer);
   }
   // Tab goes through the controls in number order, not in the order GTK
   // would work out from their positions.
@@ -415,14 +482,19 @@ bool openWindow(const WindowSpec& layout) {
   gtk_container_set_focus_chain(GTK_CONTAINER(box), focusChain);
   G_GNUC_END_IGNORE_DEPRECATIONS
   g_list_free(focusChain);
+}
 
-  // Title bar, close box and sizing border; no minimise or maximise box.
+// Title bar, close box and sizing border; no minimise or maximise box.
+void setFrame(GtkWidget* window) {
   gtk_widget_realize(window);
   GdkWindow* gdkWindow = gtk_widget_get_window(window);
   gdk_window_set_functions(gdkWindow, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_RESIZE | GDK_FUNC_CLOSE));
   gdk_window_set_decorations(
       gdkWindow, static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_RESIZEH | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+}
 
+// Shows the window and waits (a second at most) until it is on the screen.
+void showMapped(GtkWidget* window) {
   mapped = false;
   const gulong mapHandler = g_signal_connect(window, "map-event", G_CALLBACK(onMapEvent), nullptr);
   gtk_widget_show_all(window);
@@ -432,23 +504,36 @@ bool openWindow(const WindowSpec& layout) {
   // window starts with no control focused, and the first Tab goes to the
   // first control of the order.
   gtk_window_set_focus(GTK_WINDOW(window), nullptr);
+}
 
-  if (layout.centred) {
-    // GTK centres the client area, but the outer frame (drawn by the window
-    // manager, known only now) is what is centred.
-    GdkRectangle frame;
-    gdk_window_get_frame_extents(gdkWindow, &frame);
-    const GdkRectangle screen = primaryScreen(window);
-    const int frameWidth = frame.width - gdk_window_get_width(gdkWindow);
-    const int frameHeight = frame.height - gdk_window_get_height(gdkWindow);
-    int outerWidth = layout.clientWidth + (frameWidth > 0 ? frameWidth : 0);
-    int outerHeight = layout.clientHeight + (frameHeight > 0 ? frameHeight : 0);
-    if (outerWidth > screen.width) outerWidth = screen.width;
-    if (outerHeight > screen.height) outerHeight = screen.height;
-    const int left = screen.x + (screen.width - outerWidth) / 2;
-    const int top = screen.y + (screen.height - outerHeight) / 2;
-    if (frame.x != left || frame.y != top) gtk_window_move(GTK_WINDOW(window), left, top);
-  }
+// GTK centres the client area, but the outer frame (drawn by the window
+// manager, known only once the window is shown) is what is centred on the
+// primary screen.
+void centreFrame(GtkWidget* window, const WindowSpec& layout) {
+  GdkWindow* gdkWindow = gtk_widget_get_window(window);
+  GdkRectangle frame;
+  gdk_window_get_frame_extents(gdkWindow, &frame);
+  const GdkRectangle screen = primaryScreen(window);
+  const int frameWidth = frame.width - gdk_window_get_width(gdkWindow);
+  const int frameHeight = frame.height - gdk_window_get_height(gdkWindow);
+  int outerWidth = layout.clientWidth + (frameWidth > 0 ? frameWidth : 0);
+  int outerHeight = layout.clientHeight + (frameHeight > 0 ? frameHeight : 0);
+  if (outerWidth > screen.width) outerWidth = screen.width;
+  if (outerHeight > screen.height) outerHeight = screen.height;
+  const int left = screen.x + (screen.width - outerWidth) / 2;
+  const int top = screen.y + (screen.height - outerHeight) / 2;
+  if (frame.x != left || frame.y != top) gtk_window_move(GTK_WINDOW(window), left, top);
+}
+
+// Opens one window with its controls; false when it could not be made.
+bool openWindow(const WindowSpec& layout) {
+  if (!ui().started) return false;
+  GtkWidget* window = createWindow(layout);
+  if (window == nullptr) return false;
+  addControls(window, layout);
+  setFrame(window);
+  showMapped(window);
+  if (layout.centred) centreFrame(window, layout);
   gdk_display_flush(gtk_widget_get_display(window));
   return true;
 }

@@ -496,17 +496,17 @@ bool openWindow(int32_t number) {
   return true;
 }
 
-enum class Kind { none, dropDown, list, other };
+enum class Kind { None, DropDown, List, Other };
 
 Kind kindOf(int32_t control) {
-  if (controlHandle(control) == nullptr) return Kind::none;
+  if (controlHandle(control) == nullptr) return Kind::None;
   switch (kControls[control].kind) {
     case ControlKind::DropDown:
-      return Kind::dropDown;
+      return Kind::DropDown;
     case ControlKind::List:
-      return Kind::list;
+      return Kind::List;
     default:
-      return Kind::other;
+      return Kind::Other;
   }
 }
 
@@ -616,13 +616,13 @@ UiEvent waitEvent(int32_t timeoutMs) {
 
 int32_t selectedIndex(int32_t control) {
   switch (kindOf(control)) {
-    case Kind::none:
+    case Kind::None:
       return 0;
-    case Kind::dropDown:
+    case Kind::DropDown:
       return currentSelection(controlHandle(control), false);
-    case Kind::list:
+    case Kind::List:
       return currentSelection(controlHandle(control), true);
-    case Kind::other:
+    case Kind::Other:
       return -1;
   }
   return 0;
@@ -630,29 +630,29 @@ int32_t selectedIndex(int32_t control) {
 
 void selectIndex(int32_t control, int32_t index) {
   const Kind kind = kindOf(control);
-  if (kind == Kind::dropDown || kind == Kind::list) setSelection(controlHandle(control), kind == Kind::list, index);
+  if (kind == Kind::DropDown || kind == Kind::List) setSelection(controlHandle(control), kind == Kind::List, index);
 }
 
 std::string controlText(int32_t control) {
   const Kind kind = kindOf(control);
   HWND hwnd = controlHandle(control);
   switch (kind) {
-    case Kind::none:
+    case Kind::None:
       return {};
-    case Kind::dropDown:
-    case Kind::list: {
-      const bool list = kind == Kind::list;
+    case Kind::DropDown:
+    case Kind::List: {
+      const bool list = kind == Kind::List;
       const int32_t sel = currentSelection(hwnd, list);
       return sel < 0 ? std::string() : fromWide(itemText(hwnd, list, sel));
     }
-    case Kind::other:
+    case Kind::Other:
       return fromWide(windowText(hwnd));
   }
   return {};
 }
 
 void setControlText(int32_t control, const std::string& text) {
-  if (kindOf(control) != Kind::other) return;
+  if (kindOf(control) != Kind::Other) return;
   HWND hwnd = controlHandle(control);
   SetWindowTextW(hwnd, toWide(text).c_str());
   // Painted now, not at the next pump: the action that set it may hold the
@@ -662,16 +662,16 @@ void setControlText(int32_t control, const std::string& text) {
 
 void appendItem(int32_t control, const std::string& text) {
   const Kind kind = kindOf(control);
-  if (kind != Kind::dropDown && kind != Kind::list) return;
+  if (kind != Kind::DropDown && kind != Kind::List) return;
   const std::wstring wide = toWide(text);
-  SendMessageW(controlHandle(control), kind == Kind::list ? LB_ADDSTRING : CB_ADDSTRING, 0,
+  SendMessageW(controlHandle(control), kind == Kind::List ? LB_ADDSTRING : CB_ADDSTRING, 0,
                reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 void removeItem(int32_t control, int32_t index) {
   const Kind kind = kindOf(control);
-  if (kind != Kind::dropDown && kind != Kind::list) return;
-  const bool list = kind == Kind::list;
+  if (kind != Kind::DropDown && kind != Kind::List) return;
+  const bool list = kind == Kind::List;
   HWND hwnd = controlHandle(control);
   if (index < 0 || index >= itemCount(hwnd, list)) return;
   const int32_t selected = currentSelection(hwnd, list);
