@@ -4,6 +4,8 @@
 // a clock of its own.
 #include <cstdint>
 
+#include "platform/call_table.h"
+
 namespace platform {
 
 struct ClockCalls {
@@ -14,9 +16,11 @@ struct ClockCalls {
   void (*sleep)(int64_t milliseconds);
 };
 
-// The live table; tests may replace entries and must restore them.
-ClockCalls& clockCalls();
-// The platform's own functions.
-const ClockCalls& platformClockCalls();
+template <>
+const ClockCalls CallTable<ClockCalls>::kPlatform;  // posix/clock.cpp, win32/clock.cpp
+// The live table (tests replace entries through tests/support/call_tables.h).
+inline ClockCalls& clockCalls() { return CallTable<ClockCalls>::live(); }
+// The platform's own functions (the platform's sockets time their waits with them).
+inline const ClockCalls& platformClockCalls() { return CallTable<ClockCalls>::platform(); }
 
 }  // namespace platform

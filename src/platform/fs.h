@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/call_table.h"
+
 namespace platform {
 
 using FileHandle = intptr_t;
@@ -55,10 +57,12 @@ struct FsCalls {
   std::string (*currentDirectory)();
 };
 
-// The live table; tests may replace entries and must restore them.
-FsCalls& fsCalls();
+template <>
+const FsCalls CallTable<FsCalls>::kPlatform;  // posix/fs.cpp, win32/fs.cpp
+// The live table (tests replace entries through tests/support/call_tables.h).
+inline FsCalls& fsCalls() { return CallTable<FsCalls>::live(); }
 // The platform's own functions.
-const FsCalls& platformFsCalls();
+inline const FsCalls& platformFsCalls() { return CallTable<FsCalls>::platform(); }
 
 // Writes all of bytes through fsCalls(), going on after a short write; false
 // when a write fails or makes no progress.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/call_table.h"
+
 namespace platform {
 
 using SocketHandle = intptr_t;
@@ -47,9 +49,11 @@ struct NetCalls {
   void (*close)(SocketHandle socket);
 };
 
-// The live table; tests may replace entries and must restore them.
-NetCalls& netCalls();
+template <>
+const NetCalls CallTable<NetCalls>::kPlatform;  // posix/net.cpp, win32/net.cpp
+// The live table (tests replace entries through tests/support/call_tables.h).
+inline NetCalls& netCalls() { return CallTable<NetCalls>::live(); }
 // The platform's own functions.
-const NetCalls& platformNetCalls();
+inline const NetCalls& platformNetCalls() { return CallTable<NetCalls>::platform(); }
 
 }  // namespace platform

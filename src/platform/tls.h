@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/call_table.h"
 #include "platform/net.h"
 
 namespace platform {
@@ -38,9 +39,11 @@ struct TlsCalls {
   void (*closeSession)(TlsSession session);
 };
 
-// The live table; tests may replace entries and must restore them.
-TlsCalls& tlsCalls();
+template <>
+const TlsCalls CallTable<TlsCalls>::kPlatform;  // posix/tls.cpp, win32/tls.cpp
+// The live table (tests replace entries through tests/support/call_tables.h).
+inline TlsCalls& tlsCalls() { return CallTable<TlsCalls>::live(); }
 // The platform's own functions.
-const TlsCalls& platformTlsCalls();
+inline const TlsCalls& platformTlsCalls() { return CallTable<TlsCalls>::platform(); }
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/net.h"
 #include "reports/http_response.h"
+#include "support/call_tables.h"
 #include "support/tls_test_server.h"
 
 namespace {
@@ -196,10 +197,7 @@ class Tls : public testing::Test {
     std::string why;
     server_ = TlsTestServer::find(why);
     if (server_ == nullptr) GTEST_SKIP() << why;
-    savedNet_ = platform::netCalls();
-    savedTls_ = platform::tlsCalls();
-    savedClock_ = platform::clockCalls();
-    Net::real = savedNet_;
+    Net::real = net_.saved();
     Net::reset();
     Net::install();
     ASSERT_TRUE(platform::netCalls().startup());
@@ -210,9 +208,6 @@ class Tls : public testing::Test {
     if (session_ != kNoTlsSession) platform::tlsCalls().closeSession(session_);
     if (socket_ != platform::kNoSocket) platform::netCalls().close(socket_);
     if (started_) platform::netCalls().cleanup();
-    platform::netCalls() = savedNet_;
-    platform::tlsCalls() = savedTls_;
-    platform::clockCalls() = savedClock_;
   }
 
   uint16_t port(const std::string& listener) const { return server_->port(listener); }
@@ -277,9 +272,10 @@ class Tls : public testing::Test {
   TlsSession session_ = kNoTlsSession;
 
  private:
-  platform::NetCalls savedNet_{};
-  platform::TlsCalls savedTls_{};
-  platform::ClockCalls savedClock_{};
+  // The tables the test's stand-ins change, put back when the test ends.
+  ScopedCalls<platform::NetCalls> net_;
+  ScopedCalls<platform::TlsCalls> tls_;
+  ScopedCalls<platform::ClockCalls> clock_;
   bool started_ = false;
 };
 

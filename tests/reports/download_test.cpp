@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/tls.h"
+#include "support/call_tables.h"
+#include "support/fake_clock.h"
+#include "support/fs_faults.h"
 #include "support/http_server.h"
+#include "support/net_faults.h"
 #include "support/temp_dir.h"
 #include "support/tls_test_server.h"
 
@@ -35,153 +38,122 @@ std::string requestFor(const std::string& path, const std::string& hostLine) {
 
 constexpr int kSpinningWaits = 100000;
 
-// Calls of the socket and file layers, counted by stand-ins that pass each
-// call on to the table as it was when the test began.
-struct Log {
-  static inline platform::NetCalls net{};
-  static inline platform::FsCalls fs{};
-  static inline platform::TlsCalls tls{};
-  static inline int sockets = 0, socketsClosed = 0, lookups = 0, connects = 0, sends = 0, receives = 0;
-  static inline int readTimeouts = 0, filesOpened = 0, filesClosed = 0, writes = 0;
-  static inline int handshakes = 0, sessions = 0, sessionsClosed = 0, tlsSends = 0, tlsReceives = 0;
-  static inline int tlsWaits = 0;
-  static inline int64_t largestWrite = 0, bytesWritten = 0;
-  static inline std::vector<uint16_t> connectPorts;
-  // No test may listen on port 80 or 443: a connection asked for there goes
-  // to the test's server at this port instead, when the test sets one.
-  static inline uint16_t redirectFrom = 0, redirectTo = 0;
+// Counting stand-ins of the TLS table while it lives, passing each call on to
+// the table as it was; a test may make the Nth handshake, read (one that
+// brings something) or write fail. The table comes back by itself.
+class TlsFaults {
+ public:
+  enum class Call { Handshake, Receive, Send };
 
-  static void reset() {
-    sockets = socketsClosed = lookups = connects = sends = receives = 0;
-    readTimeouts = filesOpened = filesClosed = writes = 0;
-    handshakes = sessions = sessionsClosed = tlsSends = tlsReceives = tlsWaits = 0;
-    largestWrite = bytesWritten = 0;
-    connectPorts.clear();
-    redirectFrom = redirectTo = 0;
+  TlsFaults() {
+    current_ = this;
+    platform::TlsCalls& tls = *table_;
+    tls.handshake = [](platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
+      TlsFaults& t = *current_;
+      ++t.handshakes;
+      if (t.failing(Call::Handshake)) return platform::kNoTlsSession;
+      const platform::TlsSession session = t.previous().handshake(s, host, timeoutMs);
+      if (session != platform::kNoTlsSession) ++t.sessions;
+      return session;
+    };
+    tls.closeSession = [](platform::TlsSession session) {
+      ++current_->sessionsClosed;
+      current_->previous().closeSession(session);
+    };
+    tls.send = [](platform::TlsSession session, const void* bytes, int64_t count) -> int64_t {
+      TlsFaults& t = *current_;
+      ++t.sends;
+      if (t.failing(Call::Send)) return -1;
+      return t.previous().send(session, bytes, t.sendLimit > 0 ? std::min(count, t.sendLimit) : count);
+    };
+    tls.receive = [](platform::TlsSession session, void* buffer, int64_t count) -> int64_t {
+      TlsFaults& t = *current_;
+      ++t.receives;
+      const int64_t got = t.previous().receive(session, buffer, count);
+      if (got == platform::kNothingWaiting) return got;  // only reads that bring something count
+      if (t.failing(Call::Receive)) return -1;
+      if (got > 0) t.received.append(static_cast<const char*>(buffer), static_cast<size_t>(got));
+      return got;
+    };
+    tls.waitReadable = [](platform::TlsSession session, int64_t ms) {
+      TlsFaults& t = *current_;
+      // A wait that says "ready" again and again while no read brings
+      // anything would spin for ever: cut it off (the fixture reports it).
+      if (++t.waits > kSpinningWaits) return platform::WaitResult::Failed;
+      const platform::WaitResult r = t.previous().waitReadable(session, ms);
+      if (r == platform::WaitResult::TimedOut) ++t.readTimeouts;
+      return r;
+    };
   }
+  ~TlsFaults() { current_ = nullptr; }
+  TlsFaults(const TlsFaults&) = delete;
+  TlsFaults& operator=(const TlsFaults&) = delete;
+
+  // n counts from 1 and from the moment of this call; later calls succeed.
+  void failNth(Call call, int n) {
+    failCall_ = call;
+    failAt_ = n;
+    counted_ = 0;
+  }
+  // Calls of the kind given to failNth since then.
+  int counted() const { return counted_; }
+  const platform::TlsCalls& previous() const { return table_.saved(); }
+  // The live table, for a test's own stand-ins.
+  platform::TlsCalls& table() const { return *table_; }
+  static TlsFaults& current() { return *current_; }
+
+  int handshakes = 0, sessions = 0, sessionsClosed = 0, sends = 0, receives = 0, waits = 0, readTimeouts = 0;
+  int64_t sendLimit = 0;  // plain bytes taken per send (0: all)
+  std::string received;   // every plain byte the reads brought
+
+ private:
+  bool failing(Call call) {
+    if (failAt_ == 0 || call != failCall_) return false;
+    return ++counted_ == failAt_;
+  }
+
+  static inline TlsFaults* current_ = nullptr;
+  ScopedCalls<platform::TlsCalls> table_;
+  Call failCall_ = Call::Handshake;
+  int failAt_ = 0, counted_ = 0;
 };
 
-void installCountingTables() {
-  platform::NetCalls& net = platform::netCalls();
-  net.openTcp = [] {
-    const platform::SocketHandle s = Log::net.openTcp();
-    if (s != platform::kNoSocket) ++Log::sockets;
-    return s;
-  };
-  net.close = [](platform::SocketHandle s) {
-    ++Log::socketsClosed;
-    Log::net.close(s);
-  };
-  net.lookupHost = [](const std::string& name, uint32_t& address) {
-    ++Log::lookups;
-    return Log::net.lookupHost(name, address);
-  };
-  net.connect = [](platform::SocketHandle s, uint32_t address, uint16_t port) {
-    ++Log::connects;
-    Log::connectPorts.push_back(port);
-    if (Log::redirectTo != 0 && port == Log::redirectFrom) port = Log::redirectTo;
-    return Log::net.connect(s, address, port);
-  };
-  net.send = [](platform::SocketHandle s, const void* bytes, int64_t count) {
-    ++Log::sends;
-    return Log::net.send(s, bytes, count);
-  };
-  net.receive = [](platform::SocketHandle s, void* buffer, int64_t count) {
-    ++Log::receives;
-    return Log::net.receive(s, buffer, count);
-  };
-  net.waitReadable = [](platform::SocketHandle s, int64_t ms) {
-    const platform::WaitResult r = Log::net.waitReadable(s, ms);
-    if (r == platform::WaitResult::TimedOut) ++Log::readTimeouts;
-    return r;
-  };
-  platform::FsCalls& fs = platform::fsCalls();
-  fs.open = [](const std::string& path, platform::OpenMode mode) {
-    const platform::FileHandle f = Log::fs.open(path, mode);
-    if (f != platform::kNoFile) ++Log::filesOpened;
-    return f;
-  };
-  fs.close = [](platform::FileHandle f) {
-    ++Log::filesClosed;
-    return Log::fs.close(f);
-  };
-  fs.write = [](platform::FileHandle f, const void* bytes, int64_t count) {
-    ++Log::writes;
-    Log::largestWrite = std::max(Log::largestWrite, count);
-    const int64_t written = Log::fs.write(f, bytes, count);
-    Log::bytesWritten += std::max<int64_t>(written, 0);
-    return written;
-  };
-  platform::TlsCalls& tls = platform::tlsCalls();
-  tls.handshake = [](platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
-    ++Log::handshakes;
-    const platform::TlsSession session = Log::tls.handshake(s, host, timeoutMs);
-    if (session != platform::kNoTlsSession) ++Log::sessions;
-    return session;
-  };
-  tls.closeSession = [](platform::TlsSession session) {
-    ++Log::sessionsClosed;
-    Log::tls.closeSession(session);
-  };
-  tls.send = [](platform::TlsSession session, const void* bytes, int64_t count) {
-    ++Log::tlsSends;
-    return Log::tls.send(session, bytes, count);
-  };
-  tls.receive = [](platform::TlsSession session, void* buffer, int64_t count) {
-    ++Log::tlsReceives;
-    return Log::tls.receive(session, buffer, count);
-  };
-  tls.waitReadable = [](platform::TlsSession session, int64_t ms) {
-    // A wait that says "ready" again and again while no read brings
-    // anything would spin for ever: cut it off (TearDown reports it).
-    if (++Log::tlsWaits > kSpinningWaits) return platform::WaitResult::Failed;
-    const platform::WaitResult r = Log::tls.waitReadable(session, ms);
-    if (r == platform::WaitResult::TimedOut) ++Log::readTimeouts;
-    return r;
-  };
-}
-
+// Every download runs over counting stand-ins of the socket, TLS and file
+// tables (passing each call on to the platform's own unless a test says
+// otherwise).
 class Download : public testing::Test {
  protected:
   void SetUp() override {
-    savedNet_ = platform::netCalls();
-    savedFs_ = platform::fsCalls();
-    savedClock_ = platform::clockCalls();
-    savedTls_ = platform::tlsCalls();
-    Log::net = savedNet_;
-    Log::fs = savedFs_;
-    Log::tls = savedTls_;
-    Log::reset();
-    installCountingTables();
     ASSERT_TRUE(startNetwork());
     dir_.write(kFile, kOld);
   }
 
   void TearDown() override {
     stopNetwork();
-    platform::netCalls() = savedNet_;
-    platform::fsCalls() = savedFs_;
-    platform::clockCalls() = savedClock_;
-    platform::tlsCalls() = savedTls_;
     // Every way out closes what it opened.
-    EXPECT_EQ(Log::socketsClosed, Log::sockets);
-    EXPECT_EQ(Log::filesClosed, Log::filesOpened);
-    EXPECT_EQ(Log::sessionsClosed, Log::sessions);
-    EXPECT_LE(Log::tlsWaits, kSpinningWaits) << "the TLS waits spun";
+    EXPECT_EQ(net_.socketsOpen(), 0);
+    EXPECT_EQ(fs_.filesOpen(), 0);
+    EXPECT_EQ(tls_.sessionsClosed, tls_.sessions);
+    EXPECT_LE(tls_.waits, kSpinningWaits) << "the TLS waits spun";
+  }
+
+  // The loopback TLS server that ctest starts for the run, or nullptr and
+  // the reason in `skipWhy_` (the test then skips).
+  const TlsTestServer* tlsServer() {
+    const TlsTestServer* server = TlsTestServer::find(skipWhy_);
+    return server;
   }
 
   // Each download also says why its response failed, in `why_`.
   int download(const std::string& url) { return downloadToFile(url.c_str(), kFile, &why_); }
   std::string file() const { return dir_.read(kFile); }
 
+  NetFaults net_;
+  FsFaults fs_;
+  TlsFaults tls_;
   TempCwd dir_;
   Failure why_ = Failure::None;
-
- private:
-  platform::NetCalls savedNet_{};
-  platform::FsCalls savedFs_{};
-  platform::ClockCalls savedClock_{};
-  platform::TlsCalls savedTls_{};
+  std::string skipWhy_;
 };
 
 // --- The request -----------------------------------------------------------
@@ -221,20 +193,21 @@ TEST_F(Download, SendsTheRequestBuiltFromTheLink) {
     EXPECT_EQ(request.find("secret"), std::string::npos);
     EXPECT_EQ(request.find("player"), std::string::npos);
   }
-  EXPECT_EQ(Log::lookups, 0);  // a dotted IPv4 host is used without a lookup
-  EXPECT_EQ(Log::handshakes, 0);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 0);  // a dotted IPv4 host is used without a lookup
+  EXPECT_EQ(tls_.handshakes, 0);
 }
 
 TEST_F(Download, PortEightyGivesAHostLineWithoutPort) {
   HttpTestServer server(okPage("eighty"));
   ASSERT_TRUE(server.running());
-  Log::redirectFrom = 80;
-  Log::redirectTo = server.port();
+  // No test may listen on port 80: a connection asked for there goes to the
+  // test's server instead.
+  net_.redirectPort(80, server.port());
+  size_t downloads = 0;
   for (const std::string link :
        {"http://127.0.0.1/secure?x=1", "http://127.0.0.1:80/secure?x=1", "ftp://127.0.0.1:/secure?x=1"}) {
-    Log::connectPorts.clear();
     EXPECT_EQ(download(link), 1) << link;
-    EXPECT_EQ(Log::connectPorts, std::vector<uint16_t>{80}) << link;
+    EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 80)) << link;
     EXPECT_EQ(server.lastRequest(), requestFor("secure?x=1", "127.0.0.1")) << link;
     EXPECT_EQ(file(), "eighty");
   }
@@ -243,12 +216,11 @@ TEST_F(Download, PortEightyGivesAHostLineWithoutPort) {
 TEST_F(Download, HttpLinkToPort443StaysPlainWithThePortInTheHostLine) {
   HttpTestServer server(okPage("plain on 443"));
   ASSERT_TRUE(server.running());
-  Log::redirectFrom = 443;
-  Log::redirectTo = server.port();
+  net_.redirectPort(443, server.port());
   EXPECT_EQ(download("http://127.0.0.1:443/x"), 1);
-  EXPECT_EQ(Log::connectPorts, std::vector<uint16_t>{443});
+  EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>{443});
   EXPECT_EQ(server.lastRequest(), requestFor("x", "127.0.0.1:443"));
-  EXPECT_EQ(Log::handshakes, 0);
+  EXPECT_EQ(tls_.handshakes, 0);
   EXPECT_EQ(file(), "plain on 443");
 }
 
@@ -340,7 +312,7 @@ TEST_F(Download, FileIsNotCreatedForARefusedResponse) {
   EXPECT_EQ(download(server.url("/r")), 0);
   EXPECT_EQ(why_, Failure::StatusNotAccepted);
   EXPECT_FALSE(dir_.has(kFile));
-  EXPECT_EQ(Log::filesOpened, 0);
+  EXPECT_EQ(fs_.calls(FsCall::Open), 0);
 }
 
 TEST_F(Download, UntilCloseEndsWhenTheServerCloses) {
@@ -349,28 +321,33 @@ TEST_F(Download, UntilCloseEndsWhenTheServerCloses) {
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), "part one, part two");
   // The end came from the close itself, not from a read that waited in vain.
-  EXPECT_EQ(Log::readTimeouts, 0);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 0);
   EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(Download, UntilCloseEndsAfterOneSecondOfSilence) {
   // The server keeps the connection open: the body ends after a full second
   // without data, and what came is the page.
-  HttpTestServer server(CannedReply().send("HTTP/1.1 200 OK\r\n\r\nsilence follows").hold());
-  const auto start = steady_clock::now();
+  const std::string reply = "HTTP/1.1 200 OK\r\n\r\nsilence follows";
+  HttpTestServer server(CannedReply().send(reply).hold());
+  FakeClock clock;
+  // A wait times out only once the whole reply is in: then the other end is silent.
+  net_.timeOutOn(clock, [&] { return net_.bytesReceived() < static_cast<int64_t>(reply.size()); });
   EXPECT_EQ(download(server.url("/")), 1);
-  EXPECT_GE(steady_clock::now() - start, milliseconds(1000));
-  EXPECT_EQ(Log::readTimeouts, 1);
+  EXPECT_EQ(clock.elapsed(), 1000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 1);
   EXPECT_EQ(file(), "silence follows");
 }
 
-// Slow by design: the whole 10-second time-out of the first read.
 TEST_F(Download, ServerThatNeverAnswersTimesOutAfterTenSeconds) {
   HttpTestServer server(CannedReply::neverAnswer());
-  const auto start = steady_clock::now();
+  FakeClock clock;
+  // The wait times out once the server has read the request.
+  net_.timeOutOn(clock, [&] { return server.requests().empty(); });
   EXPECT_EQ(download(server.url("/slow")), 0);
   EXPECT_EQ(why_, Failure::NoStatusLine);
-  EXPECT_GE(steady_clock::now() - start, milliseconds(10000));
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 1);
   EXPECT_EQ(file(), kOld);
   EXPECT_EQ(server.lastRequest(), requestFor("slow", "127.0.0.1:" + std::to_string(server.port())));
 }
@@ -395,42 +372,35 @@ TEST_F(Download, LinksThatCannotBeFetched) {
       {refused, 1},
   };
   for (const Case& c : cases) {
-    Log::connects = 0;
+    const int connectsBefore = net_.calls(NetCall::Connect);
     EXPECT_EQ(download(c.link), 0) << c.link;
-    EXPECT_EQ(Log::connects, c.connects) << c.link;
+    EXPECT_EQ(net_.calls(NetCall::Connect) - connectsBefore, c.connects) << c.link;
     EXPECT_EQ(file(), kOld) << c.link;
   }
-  EXPECT_EQ(Log::filesOpened, 0);
+  EXPECT_EQ(fs_.calls(FsCall::Open), 0);
 }
 
 TEST_F(Download, HostNameIsLookedUpAndItsFirstAddressUsed) {
   HttpTestServer server(okPage("found"));
-  platform::netCalls().lookupHost = [](const std::string& name, uint32_t& address) {
-    ++Log::lookups;
-    if (name != "reports.game.invalid") return false;
-    address = 0x7F000001;
-    return true;
-  };
+  net_.answerLookups({{"reports.game.invalid", 0x7F000001}});
   const std::string hostLine = "reports.game.invalid:" + std::to_string(server.port());
   EXPECT_EQ(download("http://" + hostLine + "/m?id=1"), 1);
   EXPECT_EQ(file(), "found");
   EXPECT_EQ(server.lastRequest(), requestFor("m?id=1", hostLine));
-  EXPECT_EQ(Log::lookups, 1);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 1);
 
   // A lookup that gives 255.255.255.255 is refused before connecting.
-  platform::netCalls().lookupHost = [](const std::string&, uint32_t& address) {
-    address = 0xFFFFFFFF;
-    return true;
-  };
-  Log::connects = 0;
+  net_.answerLookups({{"reports.game.invalid", 0xFFFFFFFF}});
+  const int connectsBefore = net_.calls(NetCall::Connect);
   EXPECT_EQ(download("http://" + hostLine + "/m"), 0);
-  EXPECT_EQ(Log::connects, 0);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 2);
+  EXPECT_EQ(net_.calls(NetCall::Connect), connectsBefore);
 }
 
 TEST_F(Download, LocalhostByName) {
   HttpTestServer server(okPage("by name"));
   EXPECT_EQ(download("http://localhost:" + std::to_string(server.port()) + "/"), 1);
-  EXPECT_EQ(Log::lookups, 1);
+  EXPECT_EQ(net_.calls(NetCall::LookupHost), 1);
   EXPECT_EQ(file(), "by name");
 }
 
@@ -438,7 +408,7 @@ TEST_F(Download, LocalhostByName) {
 
 TEST_F(Download, SocketThatCannotBeCreated) {
   HttpTestServer server(okPage("x"));
-  platform::netCalls().openTcp = [] { return platform::kNoSocket; };
+  net_.failNth(NetCall::OpenTcp, 1);
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(file(), kOld);
   EXPECT_EQ(server.connectionCount(), 0u);
@@ -446,37 +416,26 @@ TEST_F(Download, SocketThatCannotBeCreated) {
 
 TEST_F(Download, FailedSendIsTriedAgain) {
   HttpTestServer server(okPage("sent"));
-  platform::netCalls().send = [](platform::SocketHandle s, const void* bytes, int64_t count) -> int64_t {
-    // The first attempt fails, later ones hand over at most 7 bytes each.
-    if (Log::sends++ == 0) return -1;
-    return Log::net.send(s, bytes, std::min<int64_t>(count, 7));
-  };
-  const auto start = steady_clock::now();
+  // The first attempt fails, later ones hand over at most 7 bytes each.
+  net_.failNth(NetCall::Send, 1);
+  net_.limitSends(7);
+  FakeClock clock;
   EXPECT_EQ(download(server.url("/partial/sends")), 1);
-  EXPECT_GE(steady_clock::now() - start, milliseconds(50));  // the pause before trying again
+  // One pause of 50 ms before trying again, and no other.
+  EXPECT_EQ(clock.sleeps(), 1);
+  EXPECT_EQ(clock.elapsed(), 50);
   EXPECT_EQ(server.lastRequest(), requestFor("partial/sends", "127.0.0.1:" + std::to_string(server.port())));
   EXPECT_EQ(file(), "sent");
 }
 
-// A stand-in clock: sleeping moves it on, nothing else does.
-struct FakeClock {
-  static inline int64_t now = 0;
-  static int64_t milliseconds() { return now; }
-  static void sleep(int64_t ms) { now += ms; }
-};
-
 TEST_F(Download, SendGivesUpAfterTenSeconds) {
   HttpTestServer server(okPage("never sent"));
-  FakeClock::now = 1000;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  platform::netCalls().send = [](platform::SocketHandle, const void*, int64_t) -> int64_t {
-    ++Log::sends;
-    return -1;
-  };
+  FakeClock clock;
+  net_.failFrom(NetCall::Send);
   EXPECT_EQ(download(server.url("/")), 0);
   // Tried every 50 ms for 10 s.
-  EXPECT_EQ(FakeClock::now - 1000, 10000);
-  EXPECT_EQ(Log::sends, 200);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.calls(NetCall::Send), 200);
   EXPECT_EQ(file(), kOld);
 }
 
@@ -488,47 +447,30 @@ TEST_F(Download, LongRequestToAServerThatNeverReadsGivesUpAfterTenSeconds) {
   // have given up.
   HttpTestServer server(CannedReply::neverRead(30000));
   ASSERT_TRUE(server.running());
-  static bool bufferLimited;
-  bufferLimited = false;
-  platform::netCalls().openTcp = [] {
-    const platform::SocketHandle s = Log::net.openTcp();
-    if (s != platform::kNoSocket) {
-      ++Log::sockets;
-      bufferLimited = HttpTestServer::limitSendBuffer(s, 64 * 1024);
-    }
-    return s;
-  };
-  FakeClock::now = 1000;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  // A wait for writability looks at the real socket for a moment; when it
-  // stays full, the whole time asked for has passed on the fake clock.
-  platform::netCalls().waitWritable = [](platform::SocketHandle s, int64_t ms) {
-    const platform::WaitResult r = Log::net.waitWritable(s, std::min<int64_t>(ms, 200));
-    if (r == platform::WaitResult::TimedOut) FakeClock::now += ms;
-    return r;
-  };
+  bool bufferLimited = false;
+  net_.onOpen(
+      [&](platform::SocketHandle s) { bufferLimited = HttpTestServer::limitSendBuffer(s, 64 * 1024); });
+  // A wait for writability looks at the real socket; when it is full (and
+  // the server has taken the connection), the whole time asked for passes
+  // on the fake clock.
+  FakeClock clock;
+  net_.timeOutOn(clock, [&] { return server.connectionCount() == 0; });
   EXPECT_EQ(download(server.url("/r?pad=" + std::string(size_t{1} << 20, 'p'))), 0);
   EXPECT_TRUE(bufferLimited);
-  EXPECT_EQ(FakeClock::now - 1000, 10000);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitWritable), 1);
   // It gave up on its own: the server still held the connection open.
   EXPECT_EQ(server.connectionCount(), 1u);
   EXPECT_FALSE(server.waitForConnections(1, milliseconds(0)));
-  EXPECT_GE(Log::sends, 1);
+  EXPECT_GE(net_.calls(NetCall::Send), 1);
   EXPECT_EQ(file(), kOld);
 }
 
 TEST_F(Download, ReceiveThatBreaksMidBody) {
-  HttpTestServer server(
-      CannedReply().send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nfirst").pause(200).send("-last"));
-  // The read after the first one that brought bytes breaks.
-  static bool bytesCame;
-  bytesCame = false;
-  platform::netCalls().receive = [](platform::SocketHandle s, void* buffer, int64_t count) -> int64_t {
-    if (bytesCame) return -1;
-    const int64_t got = Log::net.receive(s, buffer, count);
-    bytesCame = got > 0;
-    return got;
-  };
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n";
+  HttpTestServer server(head + "first-last");
+  // The connection breaks after the head and five bytes of the body.
+  net_.breakAfterReceiving(static_cast<int64_t>(head.size()) + 5);
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(why_, Failure::BodyCutShort);
   EXPECT_EQ(file(), "first");
@@ -536,7 +478,7 @@ TEST_F(Download, ReceiveThatBreaksMidBody) {
 
 TEST_F(Download, FileThatCannotBeCreated) {
   HttpTestServer server(okPage("lost"));
-  platform::fsCalls().open = [](const std::string&, platform::OpenMode) { return platform::kNoFile; };
+  fs_.failNth(FsCall::Open, 1);
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(why_, Failure::None);  // the response itself was fine
   EXPECT_EQ(file(), kOld);
@@ -547,10 +489,7 @@ TEST_F(Download, WriteThatFails) {
   const std::string page = okPage(body);
   const size_t headSize = page.find("\r\n\r\n") + 4;
   HttpTestServer server(CannedReply().send(page.substr(0, 1000)).pause(100).send(page.substr(1000)));
-  platform::fsCalls().write = [](platform::FileHandle f, const void* bytes, int64_t count) -> int64_t {
-    if (++Log::writes == 2) return -1;
-    return Log::fs.write(f, bytes, count);
-  };
+  fs_.failNth(FsCall::Write, 2);
   // A page that did not reach the disk whole must not pass for the report.
   EXPECT_EQ(download(server.url("/")), 0);
   EXPECT_EQ(why_, Failure::None);
@@ -566,8 +505,16 @@ TEST_F(Download, PiecesAreWrittenBeforeEachWait) {
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), std::string(1024, 'a') + std::string(1024, 'b'));
   // The first piece went to the file before the download waited for the second.
-  EXPECT_EQ(Log::writes, 2);
+  EXPECT_EQ(fs_.calls(FsCall::Write), 2);
 }
+
+// What the stand-ins of the next test saw.
+struct WriteSeen {
+  static inline int64_t written = 0, waitsAfterHead = 0, mismatches = 0, headSize = 0;
+  static inline const NetFaults* net = nullptr;
+  static inline platform::FsCalls fs{};
+  static inline platform::NetCalls sockets{};
+};
 
 // Every byte read is in the file whenever the download waits, and bytes that
 // keep coming are written in blocks, not one write per read.
@@ -576,69 +523,42 @@ TEST_F(Download, FileHoldsEveryByteReadWhenItWaits) {
   const std::string head =
       "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(first.size() + second.size()) + "\r\n\r\n";
   HttpTestServer server(CannedReply().send(head + first).pause(300).send(second));
-  static int64_t bytesReceived, waitsAfterHead, mismatches;
-  static size_t headSize;
-  bytesReceived = waitsAfterHead = mismatches = 0;
-  headSize = head.size();
-  platform::netCalls().receive = [](platform::SocketHandle s, void* buffer, int64_t count) {
-    ++Log::receives;
-    const int64_t got = Log::net.receive(s, buffer, count);
-    if (got > 0) bytesReceived += got;
-    return got;
+  // Stand-ins over NetFaults' and FsFaults' own: each wait compares the
+  // bytes written so far with the body bytes received so far.
+  WriteSeen::written = WriteSeen::waitsAfterHead = WriteSeen::mismatches = 0;
+  WriteSeen::headSize = static_cast<int64_t>(head.size());
+  WriteSeen::net = &net_;
+  ScopedCalls<platform::FsCalls> files;
+  ScopedCalls<platform::NetCalls> sockets;
+  WriteSeen::fs = files.saved();
+  WriteSeen::sockets = sockets.saved();
+  files->write = [](platform::FileHandle f, const void* bytes, int64_t count) {
+    const int64_t written = WriteSeen::fs.write(f, bytes, count);
+    WriteSeen::written += std::max<int64_t>(written, 0);
+    return written;
   };
-  platform::netCalls().waitReadable = [](platform::SocketHandle s, int64_t ms) {
-    const int64_t body = bytesReceived - static_cast<int64_t>(headSize);
+  sockets->waitReadable = [](platform::SocketHandle s, int64_t ms) {
+    const int64_t body = WriteSeen::net->bytesReceived() - WriteSeen::headSize;
     if (body > 0) {
-      ++waitsAfterHead;
-      if (Log::bytesWritten != body) ++mismatches;
+      ++WriteSeen::waitsAfterHead;
+      if (WriteSeen::written != body) ++WriteSeen::mismatches;
     }
-    return Log::net.waitReadable(s, ms);
+    return WriteSeen::sockets.waitReadable(s, ms);
   };
   EXPECT_EQ(download(server.url("/")), 1);
   EXPECT_EQ(file(), first + second);
-  EXPECT_GE(waitsAfterHead, 1);  // the pause was waited for
-  EXPECT_EQ(mismatches, 0);
+  EXPECT_GE(WriteSeen::waitsAfterHead, 1);  // the pause was waited for
+  EXPECT_EQ(WriteSeen::mismatches, 0);
   // Over 200 reads of at most 1 KB. A write comes only before a wait, when
   // 64 KB have gathered, or at the end; none is larger than 64 KB and the
   // bytes of one read.
-  EXPECT_GT(Log::receives, 200);
-  EXPECT_LE(Log::writes, waitsAfterHead + static_cast<int64_t>((first.size() + second.size()) / 65536) + 1);
-  EXPECT_LE(Log::largestWrite, 65 * 1024);
+  EXPECT_GT(net_.calls(NetCall::Receive), 200);
+  EXPECT_LE(fs_.calls(FsCall::Write),
+            WriteSeen::waitsAfterHead + static_cast<int64_t>((first.size() + second.size()) / 65536) + 1);
+  EXPECT_LE(fs_.largestWrite(), 65 * 1024);
 }
 
 // --- https links: over TLS, the server verified ------------------------------
-
-// The loopback TLS server that ctest starts for the run, or a skip.
-#define REQUIRE_TLS_SERVER(server)                         \
-  std::string why_;                                        \
-  const TlsTestServer* server = TlsTestServer::find(why_); \
-  if (server == nullptr) GTEST_SKIP() << why_
-
-// Calls of the TLS layer that fail: the Nth handshake, read or write.
-struct TlsFaults {
-  static inline int failAt = 0, calls = 0;
-  static void failNth(int n) {
-    failAt = n;
-    calls = 0;
-  }
-  static platform::TlsSession handshake(platform::SocketHandle s, const std::string& host,
-                                        int64_t timeoutMs) {
-    if (++calls == failAt) return platform::kNoTlsSession;
-    const platform::TlsSession session = Log::tls.handshake(s, host, timeoutMs);
-    if (session != platform::kNoTlsSession) ++Log::sessions;
-    return session;
-  }
-  static int64_t receive(platform::TlsSession session, void* buffer, int64_t count) {
-    const int64_t got = Log::tls.receive(session, buffer, count);
-    if (got == platform::kNothingWaiting) return got;  // only reads that bring something count
-    return ++calls == failAt ? -1 : got;
-  }
-  static int64_t send(platform::TlsSession session, const void* bytes, int64_t count) {
-    if (++calls == failAt) return -1;
-    // At most 7 bytes a time: the rest follows.
-    return Log::tls.send(session, bytes, std::min<int64_t>(count, 7));
-  }
-};
 
 std::string patternBytes(size_t count) {
   const std::string pattern = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ<td>\r\n";
@@ -650,7 +570,8 @@ std::string patternBytes(size_t count) {
 
 // The server's echo replies carry the request's bytes as the body.
 TEST_F(Download, TlsBodiesUnderEveryFraming) {
-  REQUIRE_TLS_SERVER(tls);
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   const std::string byName = "localhost:" + std::to_string(tls->port("localhost"));
   const std::string byAddress = "127.0.0.1:" + std::to_string(tls->port("ip"));
   struct Case {
@@ -674,61 +595,61 @@ TEST_F(Download, TlsBodiesUnderEveryFraming) {
   };
   for (const Case& c : cases) {
     dir_.write(kFile, kOld);
-    Log::readTimeouts = 0;
+    const int tlsTimeOutsBefore = tls_.readTimeouts;
+    const int socketTimeOutsBefore = net_.timeOuts(NetCall::WaitReadable);
     EXPECT_EQ(download(c.link), 1) << c.link;
     EXPECT_EQ(file(), requestFor(c.path, c.hostLine)) << c.link;
     // No read waited in vain: the end came from the server, not from a
     // second of silence.
-    EXPECT_EQ(Log::readTimeouts, 0) << c.link;
+    EXPECT_EQ(tls_.readTimeouts, tlsTimeOutsBefore) << c.link;
+    EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), socketTimeOutsBefore) << c.link;
   }
-  EXPECT_EQ(Log::sessions, static_cast<int>(std::size(cases)));
+  EXPECT_EQ(tls_.sessions, static_cast<int>(std::size(cases)));
 }
 
 TEST_F(Download, TlsLargeBodies) {
-  REQUIRE_TLS_SERVER(tls);
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   const std::string expected = patternBytes(300000);
   for (const std::string path : {"/big/300000/r", "/bigclose/300000/r"}) {
     EXPECT_EQ(download(tls->url("localhost", path)), 1) << path;
     EXPECT_TRUE(file() == expected) << path << ": " << file().size() << " bytes";
   }
-  EXPECT_LE(Log::largestWrite, 65 * 1024);
+  EXPECT_LE(fs_.largestWrite(), 65 * 1024);
 }
 
 TEST_F(Download, HttpsLinkWithoutPortGoesTo443WithAHostLineWithoutPort) {
-  REQUIRE_TLS_SERVER(tls);
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   // Nothing listens on 443 here: the connection is taken to the test server.
-  Log::redirectFrom = 443;
-  Log::redirectTo = tls->port("localhost");
+  net_.redirectPort(443, tls->port("localhost"));
+  size_t downloads = 0;
   for (const std::string link :
        {"https://localhost/cl/m?id=1", "https://localhost:/cl/m?id=1", "https://localhost:443/cl/m?id=1"}) {
-    Log::connectPorts.clear();
     dir_.write(kFile, kOld);
     EXPECT_EQ(download(link), 1) << link;
-    EXPECT_EQ(Log::connectPorts, std::vector<uint16_t>{443}) << link;
+    EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 443)) << link;
     EXPECT_EQ(file(), requestFor("cl/m?id=1", "localhost")) << link;
   }
 }
 
 // The same without a server (it runs on every system): the port asked for.
 TEST_F(Download, HttpsLinkWithoutPortConnectsTo443) {
-  platform::netCalls().connect = [](platform::SocketHandle, uint32_t, uint16_t port) {
-    ++Log::connects;
-    Log::connectPorts.push_back(port);
-    return false;
-  };
+  net_.failFrom(NetCall::Connect);
   const std::string links[] = {"https://127.0.0.1/r", "https://127.0.0.1:/r", "HTTPS://127.0.0.1",
                                "Https://u@127.0.0.1"};
+  size_t downloads = 0;
   for (const std::string& link : links) {
-    Log::connectPorts.clear();
     EXPECT_EQ(download(link), 0) << link;
-    EXPECT_EQ(Log::connectPorts, std::vector<uint16_t>{443}) << link;
+    EXPECT_EQ(net_.connectPorts(), std::vector<uint16_t>(++downloads, 443)) << link;
   }
-  EXPECT_EQ(Log::handshakes, 0);
+  EXPECT_EQ(tls_.handshakes, 0);
   EXPECT_EQ(file(), kOld);
 }
 
 TEST_F(Download, TlsFailuresAreFailedDownloads) {
-  REQUIRE_TLS_SERVER(tls);
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   const auto on = [tls](const std::string& listener, const std::string& host) {
     return "https://" + host + ":" + std::to_string(tls->port(listener)) + "/cl/r";
   };
@@ -752,13 +673,14 @@ TEST_F(Download, TlsFailuresAreFailedDownloads) {
     EXPECT_EQ(download(c.link), 0) << c.what;
     EXPECT_EQ(file(), kOld) << c.what;
   }
-  EXPECT_EQ(Log::filesOpened, 0);
+  EXPECT_EQ(fs_.calls(FsCall::Open), 0);
   // The request went out only to the verified server with the 404.
-  EXPECT_EQ(Log::sessions, 1);
+  EXPECT_EQ(tls_.sessions, 1);
 }
 
 TEST_F(Download, TlsStreamCutShortOrBroken) {
-  REQUIRE_TLS_SERVER(tls);
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   const std::string hostLine = "localhost:" + std::to_string(tls->port("localhost"));
   // The server announces more than it sends (or stops before the last
   // chunk), then sends close_notify; or a record that does not decrypt
@@ -772,99 +694,99 @@ TEST_F(Download, TlsStreamCutShortOrBroken) {
 
 // Part of a record, and its rest never comes: the read's time-out ends it.
 TEST_F(Download, TlsRecordThatNeverEndsTimesOut) {
-  REQUIRE_TLS_SERVER(tls);
-  FakeClock::now = 0;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  // The handshake and the reply come at once (real waits); after them, a
-  // wait in vain passes its whole time on the test's clock.
-  platform::netCalls().waitReadable = [](platform::SocketHandle s, int64_t ms) {
-    if (Log::sessions == 0) return Log::net.waitReadable(s, ms);
-    const platform::WaitResult r = Log::net.waitReadable(s, std::min<int64_t>(ms, 1500));
-    if (r == platform::WaitResult::TimedOut) FakeClock::now += ms;
-    return r;
-  };
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  const std::string echo = requestFor("partial/r", "localhost:" + std::to_string(tls->port("localhost")));
+  FakeClock clock;
+  // The handshake and the reply come over real waits; once the whole echo
+  // is in, a wait in vain passes its whole time on the fake clock.
+  net_.timeOutOn(clock, [&] { return tls_.received.find(echo) == std::string::npos; });
   EXPECT_EQ(download(tls->url("localhost", "/partial/r")), 0);
-  EXPECT_EQ(FakeClock::now, 10000);
-  EXPECT_EQ(file(), requestFor("partial/r", "localhost:" + std::to_string(tls->port("localhost"))));
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(file(), echo);
 }
 
 TEST_F(Download, TlsHandshakeThatStallsTimesOutAfterTenSeconds) {
-  REQUIRE_TLS_SERVER(tls);
-  // A clock of the test's own: every wait of the socket layer passes its
-  // whole time at once, and nothing ever comes.
-  FakeClock::now = 5000;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  static std::vector<int64_t> waits;
-  waits.clear();
-  platform::netCalls().waitReadable = [](platform::SocketHandle, int64_t ms) {
-    waits.push_back(ms);
-    FakeClock::now += ms;
-    return platform::WaitResult::TimedOut;
-  };
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  // The server takes the hello and answers nothing: the wait for its answer
+  // passes its whole time on the fake clock at once.
+  FakeClock clock;
+  net_.timeOutOn(clock);
   EXPECT_EQ(download(tls->url("stall", "/cl/r")), 0);
-  EXPECT_EQ(FakeClock::now - 5000, 10000);
-  EXPECT_EQ(waits, std::vector<int64_t>{10000});
-  EXPECT_EQ(Log::sessions, 0);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(net_.timeOuts(NetCall::WaitReadable), 1);
+  EXPECT_EQ(tls_.handshakes, 1);
+  EXPECT_EQ(tls_.sessions, 0);
   EXPECT_EQ(file(), kOld);
 }
 
+// What the stand-ins of the next test saw.
+struct HandshakeSeen {
+  static inline std::vector<int64_t> handshakeLimits, readWaits;
+  static inline bool firstReceive = true;
+  static inline platform::TlsCalls tls{};
+};
+
 TEST_F(Download, TlsHandshakeTimeCountsAgainstTheFirstData) {
-  REQUIRE_TLS_SERVER(tls);
-  FakeClock::now = 0;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  static std::vector<int64_t> handshakeLimits, readWaits;
-  static bool firstReceive;
-  handshakeLimits.clear();
-  readWaits.clear();
-  firstReceive = true;
-  // The handshake takes 4 s of the clock; the first read finds nothing yet.
-  platform::tlsCalls().handshake = [](platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
-    handshakeLimits.push_back(timeoutMs);
-    FakeClock::now += 4000;
-    const platform::TlsSession session = Log::tls.handshake(s, host, timeoutMs);
-    if (session != platform::kNoTlsSession) ++Log::sessions;
-    return session;
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  FakeClock clock;
+  // Real waits, each bounded: one that finds nothing in 20 real seconds
+  // passes its whole time on the fake clock, so nothing can wait for ever.
+  net_.timeOutOn(clock, [] { return true; });
+  HandshakeSeen::handshakeLimits.clear();
+  HandshakeSeen::readWaits.clear();
+  HandshakeSeen::firstReceive = true;
+  // Over TlsFaults' counting stand-ins: the handshake takes 4 s of the
+  // clock; the first read finds nothing yet.
+  ScopedCalls<platform::TlsCalls> calls;
+  HandshakeSeen::tls = calls.saved();
+  calls->handshake = [](platform::SocketHandle s, const std::string& host, int64_t timeoutMs) {
+    HandshakeSeen::handshakeLimits.push_back(timeoutMs);
+    FakeClock::current()->advance(4000);
+    return HandshakeSeen::tls.handshake(s, host, timeoutMs);
   };
-  platform::tlsCalls().receive = [](platform::TlsSession session, void* buffer, int64_t count) -> int64_t {
-    if (firstReceive) {
-      firstReceive = false;
+  calls->receive = [](platform::TlsSession session, void* buffer, int64_t count) -> int64_t {
+    if (HandshakeSeen::firstReceive) {
+      HandshakeSeen::firstReceive = false;
       return platform::kNothingWaiting;
     }
-    return Log::tls.receive(session, buffer, count);
+    return HandshakeSeen::tls.receive(session, buffer, count);
   };
-  platform::tlsCalls().waitReadable = [](platform::TlsSession session, int64_t ms) {
-    readWaits.push_back(ms);
-    return Log::tls.waitReadable(session, ms);
+  calls->waitReadable = [](platform::TlsSession session, int64_t ms) {
+    HandshakeSeen::readWaits.push_back(ms);
+    return HandshakeSeen::tls.waitReadable(session, ms);
   };
   EXPECT_EQ(download(tls->url("localhost", "/cl/r")), 1);
-  EXPECT_EQ(handshakeLimits, std::vector<int64_t>{10000});
-  ASSERT_FALSE(readWaits.empty());
-  EXPECT_EQ(readWaits.front(), 6000);
+  EXPECT_EQ(HandshakeSeen::handshakeLimits, std::vector<int64_t>{10000});
+  ASSERT_FALSE(HandshakeSeen::readWaits.empty());
+  EXPECT_EQ(HandshakeSeen::readWaits.front(), 6000);
 }
 
 TEST_F(Download, TlsHandshakeThatFails) {
-  REQUIRE_TLS_SERVER(tls);
-  platform::tlsCalls().handshake = TlsFaults::handshake;
-  TlsFaults::failNth(2);
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
+  tls_.failNth(TlsFaults::Call::Handshake, 2);
   const std::string link = tls->url("localhost", "/big/5000/r");
   for (const int result : {1, 0, 1}) {
     dir_.write(kFile, kOld);
     EXPECT_EQ(download(link), result);
     EXPECT_EQ(file(), result ? patternBytes(5000) : kOld);
   }
-  EXPECT_EQ(Log::sessions, 2);
+  EXPECT_EQ(tls_.sessions, 2);
 }
 
 TEST_F(Download, TlsReadThatBreaks) {
-  REQUIRE_TLS_SERVER(tls);
-  platform::tlsCalls().receive = TlsFaults::receive;
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   const std::string link = tls->url("localhost", "/big/5000/r");
   // The first read brings the head: nothing is touched.
-  TlsFaults::failNth(1);
+  tls_.failNth(TlsFaults::Call::Receive, 1);
   EXPECT_EQ(download(link), 0);
   EXPECT_EQ(file(), kOld);
   // A later one breaks the body: the file keeps what came.
-  TlsFaults::failNth(3);
+  tls_.failNth(TlsFaults::Call::Receive, 3);
   EXPECT_EQ(download(link), 0);
   const std::string kept = file();
   EXPECT_GT(kept.size(), 0u);
@@ -873,55 +795,50 @@ TEST_F(Download, TlsReadThatBreaks) {
 }
 
 TEST_F(Download, TlsWritesThatFailOrTakeLittle) {
-  REQUIRE_TLS_SERVER(tls);
-  platform::tlsCalls().send = TlsFaults::send;
+  const TlsTestServer* tls = tlsServer();
+  if (tls == nullptr) GTEST_SKIP() << skipWhy_;
   // The first write fails and is tried again; the rest go 7 bytes at a time.
-  TlsFaults::failNth(1);
+  tls_.failNth(TlsFaults::Call::Send, 1);
+  tls_.sendLimit = 7;
   const std::string path = "cl/partial/writes?over=tls";
   EXPECT_EQ(download(tls->url("localhost", "/" + path)), 1);
   EXPECT_EQ(file(), requestFor(path, "localhost:" + std::to_string(tls->port("localhost"))));
-  EXPECT_GT(TlsFaults::calls, 10);
+  EXPECT_GT(tls_.counted(), 10);
 
-  // Writes that always fail give up after 10 s of the clock.
-  FakeClock::now = 0;
-  platform::clockCalls() = {FakeClock::milliseconds, FakeClock::sleep};
-  platform::tlsCalls().send = [](platform::TlsSession, const void*, int64_t) -> int64_t {
-    ++Log::tlsSends;
+  // Writes that always fail give up after 10 s of the clock. The handshake
+  // waits are real, each bounded: one that finds nothing in 20 real seconds
+  // passes its whole time on the fake clock.
+  FakeClock clock;
+  net_.timeOutOn(clock, [] { return true; });
+  ScopedCalls<platform::TlsCalls> calls;
+  calls->send = [](platform::TlsSession, const void*, int64_t) -> int64_t {
+    ++TlsFaults::current().sends;
     return -1;
   };
   dir_.write(kFile, kOld);
+  const int sendsBefore = tls_.sends;
   EXPECT_EQ(download(tls->url("localhost", "/cl/r")), 0);
-  EXPECT_EQ(FakeClock::now, 10000);
-  EXPECT_EQ(Log::tlsSends, 200);
+  EXPECT_EQ(clock.elapsed(), 10000);
+  EXPECT_EQ(tls_.sends - sendsBefore, 200);
   EXPECT_EQ(file(), kOld);
 }
 
 // --- The socket layer's start and stop ---------------------------------------
 
 TEST(Network, StopShutsDownOnlyWhatStarted) {
-  const platform::NetCalls saved = platform::netCalls();
-  static int startups, cleanups;
-  static bool startupWorks;
-  startups = cleanups = 0;
-  platform::netCalls().startup = [] {
-    ++startups;
-    return startupWorks;
-  };
-  platform::netCalls().cleanup = [] { ++cleanups; };
-
-  startupWorks = false;
+  NetFaults net;
+  net.failNth(NetCall::Startup, 1);
   EXPECT_FALSE(startNetwork());
   stopNetwork();
-  EXPECT_EQ(cleanups, 0);
+  EXPECT_EQ(net.calls(NetCall::Cleanup), 0);
 
-  startupWorks = true;
   EXPECT_TRUE(startNetwork());
+  EXPECT_TRUE(startNetwork());  // already started: not started again
   stopNetwork();
-  EXPECT_EQ(startups, 2);
-  EXPECT_EQ(cleanups, 1);
+  EXPECT_EQ(net.calls(NetCall::Startup), 2);
+  EXPECT_EQ(net.calls(NetCall::Cleanup), 1);
   stopNetwork();
-  EXPECT_EQ(cleanups, 1);
-  platform::netCalls() = saved;
+  EXPECT_EQ(net.calls(NetCall::Cleanup), 1);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "ui/memory/memory_ui.h"
 #include "reports/report_scan_reference.h"
 #include "reports/scan_reader.h"
+#include "support/call_tables.h"
 #include "support/fs_faults.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
@@ -480,24 +481,26 @@ TEST_F(CheckAndAppend, CheckThenAppendWritesTheBatch) {
 // when temp.html is opened to be written by the download and to be read by
 // the scan.
 std::vector<std::string>* labelsAtOpen = nullptr;
-platform::FsCalls callsBeforeSpy;
+const platform::FsCalls* callsBeforeSpy = nullptr;
 
 platform::FileHandle openAndNoteLabel(const std::string& path, platform::OpenMode mode) {
   if (path.size() >= 9 && path.compare(path.size() - 9, 9, "temp.html") == 0) {
     labelsAtOpen->push_back(memui::shownText(ResultLabel));
   }
-  return callsBeforeSpy.open(path, mode);
+  return callsBeforeSpy->open(path, mode);
 }
 
 TEST_F(CheckAndAppend, StatusTextsWhileTheCheckRuns) {
   HttpTestServer server(CannedReply::page(fixture("two_expeditions.html")));
   std::vector<std::string> labels;
   labelsAtOpen = &labels;
-  callsBeforeSpy = platform::fsCalls();
-  platform::fsCalls().open = &openAndNoteLabel;
-  setControlText(LinkField, server.url("/r"));
-  dispatchControlEvent(state, CheckButton);
-  platform::fsCalls() = callsBeforeSpy;
+  {
+    ScopedCalls<platform::FsCalls> fs;
+    callsBeforeSpy = &fs.saved();
+    fs->open = &openAndNoteLabel;
+    setControlText(LinkField, server.url("/r"));
+    dispatchControlEvent(state, CheckButton);
+  }
   labelsAtOpen = nullptr;
   EXPECT_EQ(labels, (std::vector<std::string>{"pobieranie pliku", "Plik pobrany poprawnie."}));
   EXPECT_EQ(memui::shownText(ResultLabel), kFirstSummary);

@@ -15,13 +15,17 @@ using platform::OpenMode;
 const FsFaults::Rule* failing(FsCall call) { return active->next(call); }
 
 FileHandle standOpen(const std::string& path, OpenMode mode) {
-  return failing(FsCall::Open) ? platform::kNoFile : active->previous().open(path, mode);
+  if (failing(FsCall::Open)) return platform::kNoFile;
+  const FileHandle file = active->previous().open(path, mode);
+  if (file != platform::kNoFile) active->opened();
+  return file;
 }
 int64_t standRead(FileHandle file, void* buffer, int64_t count) {
   return failing(FsCall::Read) ? -1 : active->previous().read(file, buffer, count);
 }
 int64_t standWrite(FileHandle file, const void* bytes, int64_t count) {
   const FsFaults::Rule* rule = failing(FsCall::Write);
+  active->writing(count);
   if (!rule) return active->previous().write(file, bytes, count);
   if (rule->keep < 0) return -1;
   const int64_t kept = rule->keep < count ? rule->keep : count;
@@ -37,6 +41,7 @@ bool standTruncate(FileHandle file, int64_t length) {
 bool standFlush(FileHandle file) { return failing(FsCall::Flush) ? false : active->previous().flush(file); }
 bool standClose(FileHandle file) {
   const bool fail = failing(FsCall::Close) != nullptr;
+  active->closed();
   const bool closed = active->previous().close(file);
   return closed && !fail;
 }
@@ -56,13 +61,13 @@ std::string standCurrentDirectory() {
 
 }  // namespace
 
-FsFaults::FsFaults() : previous_(platform::fsCalls()) {
+FsFaults::FsFaults() {
   if (active) {
     std::fputs("FsFaults: only one may exist at a time\n", stderr);
     std::abort();
   }
   active = this;
-  platform::fsCalls() = {
+  *table_ = {
       &standOpen,
       &standRead,
       &standWrite,
@@ -79,10 +84,7 @@ FsFaults::FsFaults() : previous_(platform::fsCalls()) {
   };
 }
 
-FsFaults::~FsFaults() {
-  platform::fsCalls() = previous_;
-  active = nullptr;
-}
+FsFaults::~FsFaults() { active = nullptr; }
 
 void FsFaults::failNth(FsCall call, int n) {
   const int at = counts_[static_cast<int>(call)] + n;

@@ -2,7 +2,7 @@
 // Makes chosen calls of the file-system table (platform/fs.h) fail, for tests
 // of what the program does when the disk lets it down. While an FsFaults
 // lives, every call of the table is counted and, where a test asked for it,
-// failed; its destructor puts the previous table back.
+// failed; its destructor puts the previous table back (support/call_tables.h).
 //
 //   FsFaults faults;
 //   faults.failNth(FsCall::Rename, 1);     // the next rename fails
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "support/call_tables.h"
 
 enum class FsCall { Open, Read, Write, Seek, Size, Truncate, Flush, Close, Rename, Remove, CurrentDirectory };
 
@@ -46,6 +47,10 @@ class FsFaults {
   int calls(FsCall call) const;
   // Every counted call since this FsFaults was made, in the order made.
   const std::vector<FsCall>& log() const { return log_; }
+  // Files that open gave and close has not yet closed.
+  int filesOpen() const { return filesOpen_; }
+  // The most bytes one write was asked to write.
+  int64_t largestWrite() const { return largestWrite_; }
 
   // Used by the table's stand-ins; not for tests.
   struct Rule {
@@ -53,12 +58,17 @@ class FsFaults {
     int64_t keep;     // Write only: bytes let through; -1 for a plain failure
   };
   const Rule* next(FsCall call);
-  const platform::FsCalls& previous() const { return previous_; }
+  const platform::FsCalls& previous() const { return table_.saved(); }
+  void opened() { ++filesOpen_; }
+  void closed() { --filesOpen_; }
+  void writing(int64_t count) { largestWrite_ = count > largestWrite_ ? count : largestWrite_; }
 
  private:
   static constexpr int kKinds = static_cast<int>(FsCall::CurrentDirectory) + 1;
-  platform::FsCalls previous_;
+  ScopedCalls<platform::FsCalls> table_;
   std::array<int, kKinds> counts_{};
   std::array<std::vector<Rule>, kKinds> rules_;
   std::vector<FsCall> log_;
+  int filesOpen_ = 0;
+  int64_t largestWrite_ = 0;
 };

@@ -21,12 +21,9 @@ void sleepMilliseconds(int64_t milliseconds) {
   }
 }
 
-const ClockCalls kPlatform{monotonicMilliseconds, sleepMilliseconds};
-ClockCalls live = kPlatform;
-
 }  // namespace
 
-ClockCalls& clockCalls() { return live; }
-const ClockCalls& platformClockCalls() { return kPlatform; }
+template <>
+const ClockCalls CallTable<ClockCalls>::kPlatform{monotonicMilliseconds, sleepMilliseconds};
 
 }  // namespace platform

@@ -5,20 +5,19 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 
+#include "platform/clock.h"
+
 namespace platform {
 namespace {
 
-int64_t nowMilliseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+// The waits keep to real time, whatever clock the live table holds: the
+// platform's own clock, not the live one.
+int64_t nowMilliseconds() { return platformClockCalls().milliseconds(); }
 
 bool startup() { return true; }
 void cleanup() {}
@@ -97,13 +96,11 @@ int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
 
 void closeSocket(SocketHandle socket) { ::close(static_cast<int>(socket)); }
 
-const NetCalls kPlatform{startup,      cleanup,      openTcp,   lookupHost,   connectTo,
-                         waitReadable, waitWritable, sendBytes, receiveBytes, closeSocket};
-NetCalls live = kPlatform;
-
 }  // namespace
 
-NetCalls& netCalls() { return live; }
-const NetCalls& platformNetCalls() { return kPlatform; }
+template <>
+const NetCalls CallTable<NetCalls>::kPlatform{startup,      cleanup,      openTcp,      lookupHost,
+                                              connectTo,    waitReadable, waitWritable, sendBytes,
+                                              receiveBytes, closeSocket};
 
 }  // namespace platform

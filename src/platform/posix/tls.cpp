@@ -278,12 +278,10 @@ void closeSession(TlsSession handle) {
   freeSession(session);
 }
 
-const TlsCalls kPlatform{handshake, waitReadable, waitWritable, sendBytes, receiveBytes, closeSession};
-TlsCalls live = kPlatform;
-
 }  // namespace
 
-TlsCalls& tlsCalls() { return live; }
-const TlsCalls& platformTlsCalls() { return kPlatform; }
+template <>
+const TlsCalls CallTable<TlsCalls>::kPlatform{handshake,    waitReadable, waitWritable,
+                                              sendBytes,    receiveBytes, closeSession};
 
 }  // namespace platform

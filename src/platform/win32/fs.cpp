@@ -191,17 +191,12 @@ std::string currentDirectory() {
   return path.back() == '\\' || path.back() == '/' ? path : path + '\\';
 }
 
-constexpr FsCalls kPlatform = {
+}  // namespace
+
+template <>
+const FsCalls CallTable<FsCalls>::kPlatform{
     &openFile,  &readFile,   &writeFile,  &seekFile,   &fileSize,          &truncateFile,     &flushFile,
     &closeFile, &renameFile, &removeFile, &pathExists, &replacementTarget, &currentDirectory,
 };
-
-// Constant-initialised: usable by other static objects before main.
-FsCalls live = kPlatform;
-
-}  // namespace
-
-FsCalls& fsCalls() { return live; }
-const FsCalls& platformFsCalls() { return kPlatform; }
 
 }  // namespace platform

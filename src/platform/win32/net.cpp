@@ -49,7 +49,8 @@ bool connectTo(SocketHandle socket, uint32_t address, uint16_t port) {
 }
 
 // select on the one socket, for the whole time (select may end a little
-// early by the system's timer steps).
+// early by the system's timer steps). Timed with the platform's own clock,
+// not the live one: the waits keep to real time whatever the table holds.
 WaitResult waitFor(SocketHandle socket, bool forWrite, int64_t milliseconds) {
   const int64_t deadline = platformClockCalls().milliseconds() + (milliseconds > 0 ? milliseconds : 0);
   for (;;) {
@@ -91,13 +92,11 @@ int64_t receiveBytes(SocketHandle socket, void* buffer, int64_t count) {
 
 void closeSocket(SocketHandle socket) { closesocket(static_cast<SOCKET>(socket)); }
 
-const NetCalls kPlatform{startup,      cleanup,      openTcp,   lookupHost,   connectTo,
-                         waitReadable, waitWritable, sendBytes, receiveBytes, closeSocket};
-NetCalls live = kPlatform;
-
 }  // namespace
 
-NetCalls& netCalls() { return live; }
-const NetCalls& platformNetCalls() { return kPlatform; }
+template <>
+const NetCalls CallTable<NetCalls>::kPlatform{startup,      cleanup,      openTcp,      lookupHost,
+                                              connectTo,    waitReadable, waitWritable, sendBytes,
+                                              receiveBytes, closeSocket};
 
 }  // namespace platform

@@ -534,12 +534,10 @@ void closeSession(TlsSession session) {
   delete sessionOf(session);
 }
 
-const TlsCalls kPlatform{handshake, waitReadable, waitWritable, sendBytes, receiveBytes, closeSession};
-TlsCalls live = kPlatform;
-
 }  // namespace
 
-TlsCalls& tlsCalls() { return live; }
-const TlsCalls& platformTlsCalls() { return kPlatform; }
+template <>
+const TlsCalls CallTable<TlsCalls>::kPlatform{handshake,    waitReadable, waitWritable,
+                                              sendBytes,    receiveBytes, closeSession};
 
 }  // namespace platform
