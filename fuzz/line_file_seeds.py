@@ -12,7 +12,8 @@ READ, AT_END, WRITE, SEEK, LENGTH, REOPEN, CLOSE, NO_FILE = range(8)
 # First open of file 0: 0 openForRead, 1 openForUpdate, 2 createFile, 3 none.
 # REOPEN argument: 0 openForRead, 1 openForUpdate, 2 createFile.
 # SEEK argument: 0-7 that position, 8-14 that far before the end (14: the end), 15 two behind it.
-# WRITE argument: that many script bytes follow as the text; 15: one byte follows, repeated 4100 times.
+# WRITE argument: that many script bytes follow as the text; 15: one byte follows, repeated 4100 times
+# (the first two times in an input; later ones take 15 script bytes).
 
 
 def op(kind, number=0, argument=0):
