@@ -33,9 +33,9 @@ CERTS = OUT / "tls"
 
 def _tls_server_module():
     path = ROOT / "tests" / "support" / "tls_server.py"
-    spec = importlib.util.spec_from_file_location("tls_server", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("tls_server", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

@@ -1,5 +1,7 @@
 #include "reports/http_link.h"
 
+#include "platform/ipv4.h"
+
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -77,20 +79,8 @@ std::string buildRequest(const LinkParts& parts) {
 }
 
 bool parseDottedIpv4(std::string_view host, uint32_t& address) {
-  uint32_t result = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (host.empty() || host.front() != '.') return false;
-      host.remove_prefix(1);
-    }
-    uint32_t value = 0;
-    size_t digits = 0;
-    for (; !host.empty() && isDigit(host.front()) && digits < 4; host.remove_prefix(1), ++digits)
-      value = value * 10 + static_cast<uint32_t>(host.front() - '0');
-    if (digits == 0 || digits > 3 || value > 255) return false;
-    result = (result << 8) | value;
-  }
-  if (!host.empty()) return false;
-  address = result;
+  unsigned char bytes[4];
+  if (!platform::dottedIpv4(host, bytes)) return false;
+  address = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | uint32_t{bytes[3]};
   return true;
 }

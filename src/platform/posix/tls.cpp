@@ -11,28 +11,10 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/ipv4.h"
 
 namespace platform {
 namespace {
-
-// The link's dotted IPv4 host: four decimal numbers of one to three digits,
-// each 0..255, separated by dots. Anything else is a name.
-bool dottedIpv4(const std::string& host, unsigned char (&address)[4]) {
-  size_t at = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (at >= host.size() || host[at] != '.') return false;
-      ++at;
-    }
-    unsigned value = 0;
-    size_t digits = 0;
-    for (; at < host.size() && host[at] >= '0' && host[at] <= '9' && digits < 4; ++at, ++digits)
-      value = value * 10 + static_cast<unsigned>(host[at] - '0');
-    if (digits == 0 || digits > 3 || value > 255) return false;
-    address[part] = static_cast<unsigned char>(value);
-  }
-  return at == host.size();
-}
 
 // One context for the process: the system's trust store (SSL_CERT_FILE and
 // SSL_CERT_DIR as every OpenSSL program reads them) is loaded once, at the

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/ipv4.h"
 
 namespace platform {
 namespace {
@@ -53,23 +54,6 @@ int64_t nowMs() { return clockCalls().milliseconds(); }
 
 // Milliseconds left until `deadline`, never below 0.
 int64_t leftUntil(int64_t deadline) { return std::max<int64_t>(deadline - nowMs(), 0); }
-
-bool parseDottedIpv4(const std::string& host, unsigned char address[4]) {
-  size_t at = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (at >= host.size() || host[at] != '.') return false;
-      ++at;
-    }
-    unsigned value = 0;
-    size_t digits = 0;
-    for (; at < host.size() && host[at] >= '0' && host[at] <= '9' && digits < 4; ++at, ++digits)
-      value = value * 10 + static_cast<unsigned>(host[at] - '0');
-    if (digits == 0 || digits > 3 || value > 255) return false;
-    address[part] = static_cast<unsigned char>(value);
-  }
-  return at == host.size();
-}
 
 // The link's bytes are Windows-1250, as every text of the program.
 bool widen(const std::string& text, std::wstring& wide) {
@@ -326,7 +310,7 @@ bool Session::handshake(const std::string& host, int64_t timeoutMs) {
   std::wstring wideHost;
   if (host.find('\0') != std::string::npos || !widen(host, wideHost)) return false;
   unsigned char ipv4[4];
-  const bool dotted = parseDottedIpv4(host, ipv4);
+  const bool dotted = dottedIpv4(host, ipv4);
   if (!dotted) target_ = wideHost;
 
   // Whatever mode the socket was left in, the session never waits inside a
