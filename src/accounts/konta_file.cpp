@@ -19,27 +19,7 @@ size_t kontaRecordCount(std::string_view countLine) {
   return std::min<size_t>(low8(countLine), static_cast<size_t>(kAccountSlots));
 }
 
-bool kontaCountLineHoldsNumber(std::string_view countLine) {
-  size_t i = countLine.find_first_not_of(" \t");
-  if (i == std::string_view::npos) return false;
-  if (countLine[i] == '-' || countLine[i] == '+') ++i;
-  unsigned base = 10;
-  if (i < countLine.size() && (countLine[i] == '$' || countLine[i] == '%')) {
-    base = countLine[i] == '$' ? 16 : 2;
-    ++i;
-  }
-  if (i >= countLine.size()) return false;
-  const unsigned char c = static_cast<unsigned char>(countLine[i]);
-  unsigned digit = base;  // none
-  if (c >= '0' && c <= '9') {
-    digit = c - '0';
-  } else if (c >= 'a' && c <= 'f') {
-    digit = c - 'a' + 10;
-  } else if (c >= 'A' && c <= 'F') {
-    digit = c - 'A' + 10;
-  }
-  return digit < base;
-}
+bool kontaCountLineHoldsNumber(std::string_view countLine) { return holdsInteger(countLine); }
 
 size_t kontaLineCount(std::string_view countLine) { return 1 + kLinesPerRecord * kontaRecordCount(countLine); }
 

@@ -141,7 +141,10 @@ std::string replaceText(std::string_view text, std::string_view find, std::strin
   return result;
 }
 
-int64_t parseInteger(std::string_view text) {
+namespace {
+
+// parseInteger's reading; `digits` tells how many digits it took.
+int64_t readInteger(std::string_view text, std::size_t& digits) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
 
@@ -163,7 +166,8 @@ int64_t parseInteger(std::string_view text) {
   // Unsigned arithmetic wraps modulo 2^64, which is exactly the two's
   // complement wrap-around the numbers are read with; no overflow is UB.
   uint64_t value = 0;
-  for (; i < text.size(); ++i) {
+  digits = 0;
+  for (; i < text.size(); ++i, ++digits) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     unsigned digit;
     if (c >= '0' && c <= '9') {
@@ -180,6 +184,19 @@ int64_t parseInteger(std::string_view text) {
   }
   if (negative) value = 0 - value;
   return static_cast<int64_t>(value);  // modular since C++20
+}
+
+}  // namespace
+
+int64_t parseInteger(std::string_view text) {
+  std::size_t digits = 0;
+  return readInteger(text, digits);
+}
+
+bool holdsInteger(std::string_view text) {
+  std::size_t digits = 0;
+  readInteger(text, digits);
+  return digits > 0;
 }
 
 std::string formatInteger(int64_t value) {

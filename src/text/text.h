@@ -21,4 +21,7 @@ std::string_view midView(std::string_view text, int64_t start, int64_t length);
 std::string_view midViewToEnd(std::string_view text, int64_t start);
 std::string replaceText(std::string_view text, std::string_view find, std::string_view replacement);
 int64_t parseInteger(std::string_view text);
+// Whether parseInteger finds a number in `text`: at least one digit after
+// the blanks, sign and base mark it skips.
+bool holdsInteger(std::string_view text);
 std::string formatInteger(int64_t value);
